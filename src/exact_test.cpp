@@ -145,6 +145,8 @@ void SoftExtended::Add(bool neg, std::int32_t exp, std::uint64_t mant) {
   const bool below = (lo << 1) != 0 || sticky;
   if (round_bit && (below || (hi & 1) != 0)) {
     ++hi;
+    // hi wraps to 0 when it was all ones (cppcheck misses the wrap).
+    // cppcheck-suppress knownConditionTrueFalse
     if (hi == 0) {  // rounded up to the next power of two
       hi = std::uint64_t{1} << 63;
       ++r_exp;
@@ -178,8 +180,8 @@ SoftExtended::operator double() const {
       } else {
         // kept holds the hidden bit, so a carry to 2^53 bumps the exponent,
         // up to infinity.
-        const auto biased = static_cast<std::uint64_t>(lead + 1023);
-        bits = ((biased - 1) << 52) + kept;
+        const std::int32_t biased = lead + 1023;  // 1 .. 2046
+        bits = (static_cast<std::uint64_t>(biased - 1) << 52) + kept;
       }
     }
   }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,18 @@ std::string Drain(int fd) {
   return s;
 }
 
+// The tool under test: the one this build made, or FISHER2X2_TOOL, started
+// through FISHER2X2_RUNNER when that is set (an emulator for a cross-built
+// tool, say).
+std::vector<std::string> ToolCommand() {
+  std::vector<std::string> command;
+  if (const char* runner = std::getenv("FISHER2X2_RUNNER"); runner && *runner)
+    command.emplace_back(runner);
+  const char* tool = std::getenv("FISHER2X2_TOOL");
+  command.emplace_back(tool && *tool ? tool : FISHER2X2_BINARY);
+  return command;
+}
+
 // Runs the tool with the given arguments; standard output goes to a pipe,
 // or to `stdout_path` when one is given.
 Result Tool(const std::vector<std::string>& args, const char* stdout_path = nullptr) {
@@ -42,16 +55,15 @@ Result Tool(const std::vector<std::string>& args, const char* stdout_path = null
   posix_spawn_file_actions_adddup2(&fa, err[1], 2);
   posix_spawn_file_actions_addclose(&fa, out[0]);
   posix_spawn_file_actions_addclose(&fa, err[0]);
+  std::vector<std::string> words = ToolCommand();
+  words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  std::string program = FISHER2X2_BINARY;
-  argv.push_back(program.data());
-  std::vector<std::string> copy = args;
-  for (std::string& s : copy) argv.push_back(s.data());
+  for (std::string& s : words) argv.push_back(s.data());
   argv.push_back(nullptr);
   pid_t pid;
   Result r;
-  if (posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), environ) != 0) {
-    ADD_FAILURE() << "cannot start " << program;
+  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) {
+    ADD_FAILURE() << "cannot start " << argv[0];
     return r;
   }
   posix_spawn_file_actions_destroy(&fa);
