@@ -307,7 +307,7 @@ double FisherTest(int a, int b, int c, int d, int test) {
   for (;; ++j) {
     const double q = std::exp(opposite(j));
     if (!(q < p0)) break;
-    if (a0 + b0 - j == a0) break;
+    if (j == b0) break;  // the observed table itself
     sum += q;
   }
   return sum;
