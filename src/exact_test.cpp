@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "exact_compare.h"
+
 double LogFactorial[kMaxTotal + 1];
 
 namespace {
@@ -205,15 +207,23 @@ void FillLogFactorial(int n) {
 
 namespace {
 
-// The log-probability of the table a b / c d: nine table entries summed in
-// Extended, in this order, and rounded to double once.
-double LogProbability(int a, int b, int c, int d) {
+// The log-probability of a table is a sum of nine table entries, carried in
+// Extended in a fixed order and rounded to double once: the four margins are
+// added, then the total and the four cells subtracted. The first five terms
+// are the same for every table of a walk, and so is their running sum, bit
+// for bit; it is formed once per walk.
+Extended MarginTerms(int a, int b, int c, int d) {
   const double* const L = LogFactorial;
   Extended x(L[a + b]);
   x += L[c + d];
   x += L[a + c];
   x += L[b + d];
   x -= L[a + b + c + d];
+  return x;
+}
+
+double CellTerms(Extended x, int a, int b, int c, int d) {
+  const double* const L = LogFactorial;
   x -= L[a];
   x -= L[b];
   x -= L[c];
@@ -245,6 +255,10 @@ constexpr double kTrimFloor = 1e-250;
 
 }  // namespace
 
+double LogProbability(int a, int b, int c, int d) {
+  return CellTerms(MarginTerms(a, b, c, d), a, b, c, d);
+}
+
 double FisherSub(int a, int b, int c, int d) {
   return std::exp(LogProbability(a, b, c, d));
 }
@@ -268,7 +282,8 @@ double FisherTest(int a, int b, int c, int d, int test) {
   const int c0 = c;
   const int d0 = d;
 
-  const double x0 = LogProbability(a0, b0, c0, d0);
+  const Extended margins = MarginTerms(a0, b0, c0, d0);
+  const double x0 = CellTerms(margins, a0, b0, c0, d0);
   const double p0 = std::exp(x0);
   const bool trim = p0 >= kTrimFloor;
   const double negligible = x0 - kNegligibleNats;
@@ -277,11 +292,13 @@ double FisherTest(int a, int b, int c, int d, int test) {
   // less probable than the one before.
   double sum = p0;
   for (int k = 1; k <= a0; ++k) {
-    const double x = LogProbability(a0 - k, b0 + k, c0 + k, d0 - k);
+    const double x = CellTerms(margins, a0 - k, b0 + k, c0 + k, d0 - k);
     if (trim && x < negligible) break;  // and so are all that follow
     sum += std::exp(x);
   }
-  if (test == 1) return sum;
+  // Nothing is strictly less probable than an observed table whose
+  // probability underflows to 0.
+  if (test == 1 || p0 == 0.0) return sum;
 
   // Opposite tail, T(j) = (a0+b0-j, j, c0-b0+j, d0+b0-j) from its extreme
   // (j = 0) inwards, while strictly less probable than the observed table
@@ -289,7 +306,7 @@ double FisherTest(int a, int b, int c, int d, int test) {
   // negligible tables is found by bisection and passed over: T(lo) is
   // negligible and T(hi) is not, hi = b0 at worst.
   auto opposite = [&](int j) {
-    return LogProbability(a0 + b0 - j, j, c0 - b0 + j, d0 + b0 - j);
+    return CellTerms(margins, a0 + b0 - j, j, c0 - b0 + j, d0 + b0 - j);
   };
   int j = 0;
   if (trim && opposite(0) < negligible) {
@@ -304,11 +321,20 @@ double FisherTest(int a, int b, int c, int d, int test) {
     }
     j = hi;
   }
-  for (;; ++j) {
-    const double q = std::exp(opposite(j));
-    if (!(q < p0)) break;
-    if (j == b0) break;  // the observed table itself
-    sum += q;
+  // "Strictly less probable" is decided by comparing the exponentials, except
+  // where the two log-probabilities are too close for their roundings to
+  // settle the order: there integer arithmetic decides, and an exact tie
+  // stops the walk like a larger table.
+  for (; j < b0; ++j) {
+    const double x = opposite(j);
+    if (std::fabs(x - x0) <= kTieWindow) {
+      if (CompareShifted(a0, b0, c0, d0, b0 - j) >= 0) break;
+      sum += std::exp(x);
+    } else {
+      const double q = std::exp(x);
+      if (!(q < p0)) break;
+      sum += q;
+    }
   }
   return sum;
 }
