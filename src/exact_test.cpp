@@ -16,7 +16,11 @@ int temp;
 
 void FillLogFactorial(int n) {
   LogFactorial[0] = 0.0;
-  for (int i = 1; i <= n; ++i) {
+  ExtendLogFactorial(0, n);
+}
+
+void ExtendLogFactorial(int filled, int n) {
+  for (int i = filled + 1; i <= n; ++i) {
     Extended sum(std::log(static_cast<double>(i)));
     sum += LogFactorial[i - 1];
     LogFactorial[i] = static_cast<double>(sum);

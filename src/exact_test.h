@@ -29,6 +29,11 @@ using Extended = SoftExtended;
 // log(i) carried in Extended and stored as double.
 void FillLogFactorial(int n);
 
+// With LogFactorial[0 .. filled] set, sets the entries filled+1 .. n the same
+// way. Each entry depends only on those before it, so the table is the same
+// bits however it is extended.
+void ExtendLogFactorial(int filled, int n);
+
 // The log-probability of the table a b / c d, as FisherSub computes it: the
 // nine entries summed in Extended and rounded to double once.
 double LogProbability(int a, int b, int c, int d);

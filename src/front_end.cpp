@@ -1,11 +1,15 @@
-// fisher2x2: the p-value of Fisher's exact test on one 2x2 table.
+// fisher2x2: the p-value of Fisher's exact test on 2x2 tables.
 //
 //   fisher2x2 a b c d test
+//   fisher2x2 --batch [--precise] [file]
 //
-// writes the one-tailed (test = 1) or two-tailed (any other test) p-value as
-// "%10.6f" with no line end, and exits 0. Counts below 0 or a total above
-// 50000 end the run silently with status 0. Fewer than five arguments is a
-// usage error (status 2); a result that cannot be written is status 1.
+// The first form writes the one-tailed (test = 1) or two-tailed (any other
+// test) p-value as "%10.6f" with no line end, and exits 0. Counts below 0 or
+// a total above 50000 end the run silently with status 0. A result that
+// cannot be written is status 1. With fewer than five arguments the command
+// line is options: --batch reads one table per line (see batch.h);
+// anything else is a usage error, status 2.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,7 +18,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "batch.h"
 #include "exact_test.h"
+#include "output.h"
+#include "pvalue_text.h"
 
 #ifndef FISHER2X2_VERSION
 #define FISHER2X2_VERSION "unknown"
@@ -24,10 +31,13 @@ int a, b, c, d, test;
 
 namespace {
 
-constexpr char kUsage[] = "usage: fisher2x2 a b c d test\n";
+constexpr char kUsage[] =
+    "usage: fisher2x2 a b c d test\n"
+    "       fisher2x2 --batch [--precise] [file]\n";
 
 constexpr char kHelp[] =
     "usage: fisher2x2 a b c d test\n"
+    "       fisher2x2 --batch [--precise] [file]\n"
     "\n"
     "Fisher's exact test on the 2x2 table   a b\n"
     "                                       c d\n"
@@ -39,35 +49,33 @@ constexpr char kHelp[] =
     "Writes the p-value as \"%10.6f\" (six decimals, right-aligned in ten\n"
     "columns) with no line end, and exits 0. Counts out of range write\n"
     "nothing and exit 0. Arguments are read like atoi; numerals beyond the\n"
-    "32-bit range saturate. Exit status 1: the result could not be written;\n"
-    "2: fewer than five arguments.\n";
+    "32-bit range saturate.\n"
+    "\n"
+    "  -b, --batch    read one table \"a b c d test\" per line from file, or\n"
+    "                 standard input if there is none or it is -, and write\n"
+    "                 one line per input line: the p-value as above, or an\n"
+    "                 empty line for counts out of range, blank lines,\n"
+    "                 # comments and malformed lines (reported on standard\n"
+    "                 error with their line number)\n"
+    "  -p, --precise  with --batch: the shortest decimal that reads back as\n"
+    "                 the p-value's double, such as 7.175066786244488e-25\n"
+    "\n"
+    "Exit status 1: the result could not be written, or in batch mode a\n"
+    "malformed line or an unreadable file; 2: fewer than five arguments that\n"
+    "are not options as above.\n";
 
 constexpr char kVersion[] = "fisher2x2 " FISHER2X2_VERSION "\n";
-
-// Writes all of [data, data + size) to fd, retrying after interruptions and
-// short writes. Returns false, with errno set, on failure.
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // Writes text to standard output; on failure reports it and gives status 1.
 int Emit(const char* text, std::size_t size) {
   if (WriteAll(STDOUT_FILENO, text, size)) return 0;
-  const char* reason = std::strerror(errno);
-  constexpr char kPrefix[] = "fisher2x2: cannot write to standard output: ";
-  WriteAll(STDERR_FILENO, kPrefix, sizeof kPrefix - 1);
-  WriteAll(STDERR_FILENO, reason, std::strlen(reason));
-  WriteAll(STDERR_FILENO, "\n", 1);
+  ComplainWriteFailed(errno);
   return 1;
+}
+
+int Usage() {
+  WriteAll(STDERR_FILENO, kUsage, sizeof kUsage - 1);
+  return 2;
 }
 
 bool IsSpace(char ch) {
@@ -96,6 +104,59 @@ int ToInt(const char* s) {
   return static_cast<int>(value);
 }
 
+// Fewer than five arguments: options. --help and --version stand alone;
+// otherwise --batch, with --precise and one file operand at most.
+int Options(int argc, char* argv[]) {
+  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    return Emit(kHelp, sizeof kHelp - 1);
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    return Emit(kVersion, sizeof kVersion - 1);
+  }
+  bool batch = false, precise = false, operands_only = false;
+  const char* file = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (operands_only || arg[0] != '-' || std::strcmp(arg, "-") == 0) {
+      if (file != nullptr) return Usage();
+      file = arg;
+    } else if (std::strcmp(arg, "--") == 0) {
+      operands_only = true;
+    } else if (std::strcmp(arg, "--batch") == 0) {
+      batch = true;
+    } else if (std::strcmp(arg, "--precise") == 0) {
+      precise = true;
+    } else if (arg[1] == '-') {
+      return Usage();
+    } else {
+      for (const char* f = arg + 1; *f != '\0'; ++f) {
+        if (*f == 'b') {
+          batch = true;
+        } else if (*f == 'p') {
+          precise = true;
+        } else {
+          return Usage();
+        }
+      }
+    }
+  }
+  if (!batch) return Usage();
+
+  if (file == nullptr || std::strcmp(file, "-") == 0) {
+    return RunBatch(STDIN_FILENO, "standard input", precise);
+  }
+  const int fd = open(file, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%s: %s", file, std::strerror(errno));
+    Complain(text);
+    return 1;
+  }
+  const int status = RunBatch(fd, file, precise);
+  close(fd);
+  return status;
+}
+
 }  // namespace
 
 void GetInputData(char* argv[]) {
@@ -107,17 +168,7 @@ void GetInputData(char* argv[]) {
 }
 
 int main(int argc, char* argv[]) {
-  if (argc < 6) {
-    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 ||
-                      std::strcmp(argv[1], "--help") == 0)) {
-      return Emit(kHelp, sizeof kHelp - 1);
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-      return Emit(kVersion, sizeof kVersion - 1);
-    }
-    WriteAll(STDERR_FILENO, kUsage, sizeof kUsage - 1);
-    return 2;
-  }
+  if (argc < 6) return Options(argc, argv);
 
   GetInputData(argv);
   if (a < 0 || b < 0 || c < 0 || d < 0) return 0;
@@ -128,8 +179,6 @@ int main(int argc, char* argv[]) {
   FillLogFactorial(static_cast<int>(n));
   const double p = FisherTest(a, b, c, d, test);
 
-  // "%10.6f" of a probability needs far fewer than 32 bytes.
-  char text[32];
-  const int size = std::snprintf(text, sizeof text, "%10.6f", p);
-  return Emit(text, static_cast<std::size_t>(size));
+  char text[kPValueTextMax];
+  return Emit(text, FormatFixed6(p, text));
 }

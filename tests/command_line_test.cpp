@@ -1,81 +1,12 @@
 // The built tool through its command line: exact bytes and exit status.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "run_tool.h"
 
 namespace {
-
-struct Result {
-  std::string out, err;
-  int status = -1;
-};
-
-std::string Drain(int fd) {
-  std::string s;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<std::size_t>(n));
-  close(fd);
-  return s;
-}
-
-// The tool under test: the one this build made, or FISHER2X2_TOOL, started
-// through FISHER2X2_RUNNER when that is set (an emulator for a cross-built
-// tool, say).
-std::vector<std::string> ToolCommand() {
-  std::vector<std::string> command;
-  if (const char* runner = std::getenv("FISHER2X2_RUNNER"); runner && *runner)
-    command.emplace_back(runner);
-  const char* tool = std::getenv("FISHER2X2_TOOL");
-  command.emplace_back(tool && *tool ? tool : FISHER2X2_BINARY);
-  return command;
-}
-
-// Runs the tool with the given arguments; standard output goes to a pipe,
-// or to `stdout_path` when one is given.
-Result Tool(const std::vector<std::string>& args, const char* stdout_path = nullptr) {
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) ADD_FAILURE() << "pipe";
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  if (stdout_path) {
-    posix_spawn_file_actions_addopen(&fa, 1, stdout_path, O_WRONLY, 0);
-  } else {
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  }
-  posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-  posix_spawn_file_actions_addclose(&fa, out[0]);
-  posix_spawn_file_actions_addclose(&fa, err[0]);
-  std::vector<std::string> words = ToolCommand();
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : words) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  pid_t pid;
-  Result r;
-  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0];
-    return r;
-  }
-  posix_spawn_file_actions_destroy(&fa);
-  close(out[1]);
-  close(err[1]);
-  r.out = Drain(out[0]);
-  r.err = Drain(err[0]);
-  int status;
-  waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
-}
 
 struct Case {
   std::vector<std::string> args;
@@ -83,51 +14,52 @@ struct Case {
   int status;
 };
 
+const std::string big = "2147483647";
+const Case kCases[] = {
+    {{"3", "1", "1", "3", "1"}, "  0.242857", 0},
+    {{"3", "1", "1", "3", "2"}, "  0.257143", 0},
+    {{"3", "1", "1", "3", "0"}, "  0.257143", 0},
+    {{"2", "8", "8", "2", "2"}, "  0.012054", 0},
+    {{"2", "8", "8", "2", "1"}, "  0.011507", 0},
+    {{"1", "9", "11", "3", "2"}, "  0.001413", 0},
+    {{"10", "0", "0", "10", "2"}, "  0.000005", 0},
+    {{"1", "1", "1", "4", "2"}, "  0.523810", 0},  // a tie, decided exactly
+    {{"0", "0", "0", "0", "1"}, "  1.000000", 0},
+    {{"0", "0", "0", "0", "0"}, "  1.000000", 0},
+    {{"0", "25000", "25000", "0", "2"}, "  0.000000", 0},
+    // Counts out of range: nothing, status 0.
+    {{"-1", "2", "3", "4", "1"}, "", 0},
+    {{"1", "2", "3", "-4", "1"}, "", 0},
+    {{"12500", "12500", "12500", "12500", "2"}, "  1.000000", 0},
+    {{"12500", "12500", "12500", "12501", "2"}, "", 0},
+    {{"50000", "0", "0", "0", "1"}, "  1.000000", 0},
+    {{"50001", "0", "0", "0", "1"}, "", 0},
+    {{big, big, big, big, "1"}, "", 0},
+    {{"1073741824", "1073741824", "1073741824", "1073741824", "1"}, "", 0},
+    // Numerals read like atoi.
+    {{"x", "1", "2", "3", "1"}, "  0.666667", 0},
+    {{"12abc", "1", "1", "12", "1"}, "  0.000016", 0},  // 170/10400600
+    {{"3.9", "1", "1", "3", "1"}, "  0.242857", 0},
+    {{"+4", "3", "2", "1", "1"}, "  0.666667", 0},
+    {{" \t\n1", "  2", "3", "4", "1"}, "  0.666667", 0},
+    {{"3", "1", "1", "3", "one"}, "  0.257143", 0},
+    {{"3", "1", "1", "3", "-1"}, "  0.257143", 0},
+    {{"3", "1", "1", "3", " +1x"}, "  0.242857", 0},
+    {{"", "", "", "", ""}, "  1.000000", 0},
+    {{"- 1", "2", "3", "4", "1"}, "  0.416667", 0},  // 0 2 3 4: 35/84
+    // Beyond 32 bits: saturates, never wraps into a small count.
+    {{"4294967297", "1", "1", "1", "1"}, "", 0},
+    {{"-4294967295", "1", "1", "1", "1"}, "", 0},
+    {{"99999999999999999999999", "0", "0", "0", "1"}, "", 0},
+    {{"3", "1", "1", "3", "4294967297"}, "  0.257143", 0},
+    {{"3", "1", "1", "3", "-2147483648"}, "  0.257143", 0},
+    // A sixth and later arguments change nothing; -h among five is 0.
+    {{"3", "1", "1", "3", "1", "junk", "7"}, "  0.242857", 0},
+    {{"-h", "1", "2", "3", "1"}, "  0.666667", 0},
+};
+
 TEST(CommandLine, WritesExactBytes) {
-  const std::string big = "2147483647";
-  const Case cases[] = {
-      {{"3", "1", "1", "3", "1"}, "  0.242857", 0},
-      {{"3", "1", "1", "3", "2"}, "  0.257143", 0},
-      {{"3", "1", "1", "3", "0"}, "  0.257143", 0},
-      {{"2", "8", "8", "2", "2"}, "  0.012054", 0},
-      {{"2", "8", "8", "2", "1"}, "  0.011507", 0},
-      {{"1", "9", "11", "3", "2"}, "  0.001413", 0},
-      {{"10", "0", "0", "10", "2"}, "  0.000005", 0},
-      {{"1", "1", "1", "4", "2"}, "  0.523810", 0},  // a tie, decided exactly
-      {{"0", "0", "0", "0", "1"}, "  1.000000", 0},
-      {{"0", "0", "0", "0", "0"}, "  1.000000", 0},
-      {{"0", "25000", "25000", "0", "2"}, "  0.000000", 0},
-      // Counts out of range: nothing, status 0.
-      {{"-1", "2", "3", "4", "1"}, "", 0},
-      {{"1", "2", "3", "-4", "1"}, "", 0},
-      {{"12500", "12500", "12500", "12500", "2"}, "  1.000000", 0},
-      {{"12500", "12500", "12500", "12501", "2"}, "", 0},
-      {{"50000", "0", "0", "0", "1"}, "  1.000000", 0},
-      {{"50001", "0", "0", "0", "1"}, "", 0},
-      {{big, big, big, big, "1"}, "", 0},
-      {{"1073741824", "1073741824", "1073741824", "1073741824", "1"}, "", 0},
-      // Numerals read like atoi.
-      {{"x", "1", "2", "3", "1"}, "  0.666667", 0},
-      {{"12abc", "1", "1", "12", "1"}, "  0.000016", 0},  // 170/10400600
-      {{"3.9", "1", "1", "3", "1"}, "  0.242857", 0},
-      {{"+4", "3", "2", "1", "1"}, "  0.666667", 0},
-      {{" \t\n1", "  2", "3", "4", "1"}, "  0.666667", 0},
-      {{"3", "1", "1", "3", "one"}, "  0.257143", 0},
-      {{"3", "1", "1", "3", "-1"}, "  0.257143", 0},
-      {{"3", "1", "1", "3", " +1x"}, "  0.242857", 0},
-      {{"", "", "", "", ""}, "  1.000000", 0},
-      {{"- 1", "2", "3", "4", "1"}, "  0.416667", 0},  // 0 2 3 4: 35/84
-      // Beyond 32 bits: saturates, never wraps into a small count.
-      {{"4294967297", "1", "1", "1", "1"}, "", 0},
-      {{"-4294967295", "1", "1", "1", "1"}, "", 0},
-      {{"99999999999999999999999", "0", "0", "0", "1"}, "", 0},
-      {{"3", "1", "1", "3", "4294967297"}, "  0.257143", 0},
-      {{"3", "1", "1", "3", "-2147483648"}, "  0.257143", 0},
-      // A sixth and later arguments change nothing; -h among five is 0.
-      {{"3", "1", "1", "3", "1", "junk", "7"}, "  0.242857", 0},
-      {{"-h", "1", "2", "3", "1"}, "  0.666667", 0},
-  };
-  for (const Case& t : cases) {
+  for (const Case& t : kCases) {
     std::string shown;
     for (const std::string& s : t.args) shown += "[" + s + "]";
     SCOPED_TRACE(shown);
@@ -141,11 +73,12 @@ TEST(CommandLine, WritesExactBytes) {
 TEST(CommandLine, ShortCommandLineIsAUsageError) {
   const std::vector<std::string> cases[] = {
       {}, {"3"}, {"3", "1", "1", "3"}, {"-h", "x"}, {"--version", "1"}, {"--help=1"},
+      {"-1", "2", "3", "4"},
   };
   for (const auto& args : cases) {
     const Result r = Tool(args);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "usage: fisher2x2 a b c d test\n");
+    EXPECT_EQ(r.err, "usage: fisher2x2 a b c d test\n       fisher2x2 --batch [--precise] [file]\n");
     EXPECT_EQ(r.status, 2);
   }
 }

@@ -1,0 +1,201 @@
+// Batch mode: reads tables line by line through fixed buffers, writes one
+// line per input line.
+#include "batch.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "exact_test.h"
+#include "output.h"
+#include "pvalue_text.h"
+
+namespace {
+
+// Input: bytes [start, end) of in_buf are read and not yet consumed; a
+// partial line stays at the front while more is read behind it.
+constexpr std::size_t kInSize = 1 << 16;
+static_assert(kInSize > kMaxLineBytes + 1, "a whole line must fit");
+static_assert(kMaxLineBytes == 4095, "the message says 4095");
+char in_buf[kInSize];
+
+// Output, flushed before every read and whenever a line might not fit.
+constexpr std::size_t kOutSize = 1 << 16;
+char out_buf[kOutSize];
+std::size_t out_len;
+bool out_failed;
+
+int filled;  // LogFactorial holds 0 .. filled
+bool precise_text;
+long long reported, unreported;  // malformed lines
+
+bool Flush() {
+  if (out_failed) return false;
+  if (out_len > 0 && !WriteAll(STDOUT_FILENO, out_buf, out_len)) {
+    // A closed pipe ends the run quietly, as it does other filters.
+    if (errno != EPIPE) ComplainWriteFailed(errno);
+    out_failed = true;
+    return false;
+  }
+  out_len = 0;
+  return true;
+}
+
+void EndLine() { out_buf[out_len++] = '\n'; }
+
+// An empty output line and, for the first kMaxReports, a message.
+void Malformed(long long line, const char* fault, int field) {
+  EndLine();
+  if (reported >= kMaxReports) {
+    ++unreported;
+    return;
+  }
+  ++reported;
+  char text[96];
+  if (field > 0) {
+    std::snprintf(text, sizeof text, "line %lld: field %d %s", line, field, fault);
+  } else {
+    std::snprintf(text, sizeof text, "line %lld: %s", line, fault);
+  }
+  Complain(text);
+}
+
+bool IsBlank(char ch) { return ch == ' ' || ch == '\t'; }
+
+// One input line, [p, end) without its line end.
+void Line(const char* p, const char* end, long long line) {
+  if (end - p > kMaxLineBytes) {
+    Malformed(line, "longer than 4095 bytes", 0);
+    return;
+  }
+  if (end > p && end[-1] == '\r') --end;
+  while (p < end && IsBlank(*p)) ++p;
+  if (p == end || *p == '#') {  // blank or comment
+    EndLine();
+    return;
+  }
+
+  // Five strict integers: an optional sign, decimal digits, 32 bits.
+  std::int64_t v[5];
+  int fields = 0;
+  while (p < end) {
+    if (fields == 5) {
+      Malformed(line, "expected five integers", 0);
+      return;
+    }
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    const char* digits = p;
+    std::int64_t magnitude = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+      magnitude = magnitude * 10 + (*p - '0');
+      if (magnitude > std::int64_t{INT_MAX} + 1) magnitude = std::int64_t{INT_MAX} + 2;
+    }
+    if (p == digits || (p < end && !IsBlank(*p))) {
+      Malformed(line, "is not an integer", fields + 1);
+      return;
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value < INT_MIN || value > INT_MAX) {
+      Malformed(line, "is beyond the 32-bit range", fields + 1);
+      return;
+    }
+    v[fields++] = value;
+    while (p < end && IsBlank(*p)) ++p;
+  }
+  if (fields != 5) {
+    Malformed(line, "expected five integers", 0);
+    return;
+  }
+
+  // Counts out of range: an empty line, as the single run writes nothing.
+  if (v[0] < 0 || v[1] < 0 || v[2] < 0 || v[3] < 0) {
+    EndLine();
+    return;
+  }
+  const std::int64_t n = v[0] + v[1] + v[2] + v[3];
+  if (n > kMaxTotal) {
+    EndLine();
+    return;
+  }
+  if (n > filled) {
+    ExtendLogFactorial(filled, static_cast<int>(n));
+    filled = static_cast<int>(n);
+  }
+  const double p_value = FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]),
+                                    static_cast<int>(v[2]), static_cast<int>(v[3]),
+                                    static_cast<int>(v[4]));
+  char* text = out_buf + out_len;
+  out_len += precise_text ? FormatShortest(p_value, text) : FormatFixed6(p_value, text);
+  EndLine();
+}
+
+}  // namespace
+
+int RunBatch(int fd, const char* name, bool precise) {
+  precise_text = precise;
+  FillLogFactorial(0);
+  int status = 0;
+  std::size_t start = 0, end = 0;
+  bool too_long = false;  // dropping the rest of an overlong line
+  long long line = 0;
+  for (;;) {
+    // Every whole line in the buffer.
+    for (;;) {
+      const char* from = in_buf + start;
+      const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end - start));
+      if (nl == nullptr) break;
+      if (kOutSize - out_len <= kPValueTextMax && !Flush()) return 1;
+      ++line;
+      if (too_long) {
+        Malformed(line, "longer than 4095 bytes", 0);
+        too_long = false;
+      } else {
+        Line(from, nl, line);
+      }
+      start = static_cast<std::size_t>(nl - in_buf) + 1;
+    }
+    // A partial line too long to be a table is dropped up to its line end.
+    if (too_long || end - start > kMaxLineBytes) {
+      too_long = true;
+      start = end;
+    }
+    std::memmove(in_buf, in_buf + start, end - start);
+    end -= start;
+    start = 0;
+
+    if (!Flush()) return 1;
+    const ssize_t n = read(fd, in_buf + end, kInSize - end);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      char text[256];
+      std::snprintf(text, sizeof text, "%s: %s", name, std::strerror(errno));
+      Complain(text);
+      status = 1;
+      break;
+    }
+    if (n == 0) {  // the last line may lack its line end
+      if (too_long || end > 0) {
+        ++line;
+        if (too_long) {
+          Malformed(line, "longer than 4095 bytes", 0);
+        } else {
+          Line(in_buf, in_buf + end, line);
+        }
+      }
+      break;
+    }
+    end += static_cast<std::size_t>(n);
+  }
+  if (!Flush()) return 1;
+  if (unreported > 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%lld further malformed lines", unreported);
+    Complain(text);
+  }
+  return status != 0 || reported > 0 ? 1 : 0;
+}

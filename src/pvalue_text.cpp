@@ -1,0 +1,88 @@
+// The p-value's text.
+#include "pvalue_text.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+// "%10.6f" of a double 0 <= p < 2, in integer arithmetic.
+//
+// Write p = m * 2^e, m an integer below 2^53: the significand with its
+// hidden bit and e = field - 1075, or for subnormals the fraction and
+// e = -1074. As p < 2, e <= -52. Then
+//
+//   p * 10^6 = m * 5^6 * 2^(e+6) = V / 2^s,   V = 15625 m < 2^67,  s = -(e+6) >= 46,
+//
+// exactly. printf rounds this exact value to an integer R, to nearest with
+// ties to even: with I = floor(V / 2^s), the round bit r = bit s-1 of V and
+// the sticky bit t = (V mod 2^(s-1) != 0),
+//
+//   R = I + (r and (t or I odd)).
+//
+// V has at most 67 bits, so for s >= 68 the quotient and the round bit are
+// both 0 and R = 0. Otherwise V is held in two 64-bit words. R <= 2 * 10^6,
+// so the text is the digit R / 10^6, a point and the six digits of
+// R mod 10^6, after two blanks that fill the ten columns.
+//
+// Anything else (a sign bit, 2 or more, NaN) is not a p-value of this tool
+// and goes to snprintf.
+std::size_t FormatFixed6(double p, char* out) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &p, sizeof bits);
+  if ((bits >> 63) != 0 || !(p < 2.0)) {
+    const int n = std::snprintf(out, kPValueTextMax, "%10.6f", p);
+    if (n < 0) return 0;
+    // Values of 10^32 and more are cut short; no p-value comes near.
+    return static_cast<std::size_t>(n) < kPValueTextMax ? static_cast<std::size_t>(n)
+                                                        : kPValueTextMax - 1;
+  }
+  const auto field = static_cast<int>(bits >> 52);
+  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+  int e = -1074;
+  if (field != 0) {
+    m |= std::uint64_t{1} << 52;
+    e = field - 1075;
+  }
+  const int s = -(e + 6);
+
+  std::uint64_t r = 0;
+  if (s < 68) {
+    // V = 15625 m = 15625 (m_hi 2^32 + m_lo) as hi 2^64 + lo.
+    const std::uint64_t t = (m >> 32) * 15625;          // < 2^35
+    const std::uint64_t u = (m & 0xffffffffU) * 15625;  // < 2^46
+    std::uint64_t hi = t >> 32;
+    std::uint64_t lo = t << 32;
+    lo += u;
+    if (lo < u) ++hi;
+
+    const std::uint64_t quotient = s >= 64 ? hi >> (s - 64) : (hi << (64 - s)) | (lo >> s);
+    const int rb = s - 1;  // 45 .. 66
+    bool round, sticky;
+    if (rb >= 64) {
+      round = ((hi >> (rb - 64)) & 1) != 0;
+      sticky = lo != 0 || (hi & ((std::uint64_t{1} << (rb - 64)) - 1)) != 0;
+    } else {
+      round = ((lo >> rb) & 1) != 0;
+      sticky = (lo & ((std::uint64_t{1} << rb) - 1)) != 0;
+    }
+    r = quotient + ((round && (sticky || (quotient & 1) != 0)) ? 1 : 0);
+  }
+
+  auto fraction = static_cast<std::uint32_t>(r % 1000000);
+  out[0] = ' ';
+  out[1] = ' ';
+  out[2] = static_cast<char>('0' + r / 1000000);
+  out[3] = '.';
+  for (int i = 9; i >= 4; --i) {
+    out[i] = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  return 10;
+}
+
+std::size_t FormatShortest(double p, char* out) {
+  // The rounded sums can pass 1 by a few ulps; a probability does not.
+  if (p > 1.0) p = 1.0;
+  return static_cast<std::size_t>(std::to_chars(out, out + kPValueTextMax, p).ptr - out);
+}

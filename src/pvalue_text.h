@@ -1,0 +1,21 @@
+// The p-value's text: C's "%10.6f", and the shortest decimal that reads back
+// as the same double.
+#ifndef FISHER2X2_PVALUE_TEXT_H
+#define FISHER2X2_PVALUE_TEXT_H
+
+#include <cstddef>
+
+// Room enough for either form, without a line end.
+constexpr std::size_t kPValueTextMax = 40;
+
+// Writes p exactly as printf("%10.6f", p) does, rounding the exact binary
+// value to nearest with ties to even, and returns the length. out must have
+// room for kPValueTextMax bytes.
+std::size_t FormatFixed6(double p, char* out);
+
+// Writes the shortest decimal that reads back as p (std::to_chars without a
+// format: plain or exponent notation, whichever is shorter), with p clamped
+// to at most 1 first, and returns the length.
+std::size_t FormatShortest(double p, char* out);
+
+#endif  // FISHER2X2_PVALUE_TEXT_H

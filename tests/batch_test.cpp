@@ -1,0 +1,255 @@
+// Batch mode through the built tool: lines in, lines out, messages, status.
+#include <poll.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "exact_test.h"
+#include "run_tool.h"
+
+namespace {
+
+struct Table {
+  int a, b, c, d, test;
+};
+
+std::string Line(const Table& t) {
+  std::ostringstream s;
+  s << t.a << ' ' << t.b << ' ' << t.c << ' ' << t.d << ' ' << t.test << '\n';
+  return s.str();
+}
+
+std::vector<std::string> Split(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream s(text);
+  for (std::string line; std::getline(s, line);) lines.push_back(line);
+  return lines;
+}
+
+// Every table up to N = 12 for both tails, then large ones of every kind:
+// long walks, deep tails, totals up to the limit.
+std::vector<Table> Tables(int random_count) {
+  std::vector<Table> tables;
+  for (int n = 0; n <= 12; ++n)
+    for (int a = 0; a <= n; ++a)
+      for (int b = 0; a + b <= n; ++b)
+        for (int c = 0; a + b + c <= n; ++c)
+          for (int test : {1, 2}) tables.push_back({a, b, c, n - a - b - c, test});
+  std::mt19937 rng(5);
+  auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int i = 0; i < random_count; ++i) {
+    const int n = uniform(0, kMaxTotal);
+    const int a = uniform(0, n), b = uniform(0, n - a), c = uniform(0, n - a - b);
+    tables.push_back({a, b, c, n - a - b - c, uniform(1, 2)});
+  }
+  return tables;
+}
+
+TEST(Batch, LinesAreTheSingleRunsWithLineEnds) {
+  const std::vector<Table> tables = Tables(0);
+  std::string input, expected;
+  for (const Table& t : tables) {
+    input += Line(t);
+    const Result single = Tool({std::to_string(t.a), std::to_string(t.b), std::to_string(t.c),
+                                std::to_string(t.d), std::to_string(t.test)});
+    expected += single.out + "\n";
+  }
+  const Result r = Tool({"--batch"}, nullptr, input);
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Batch, PreciseReadsBackAsTheEnginesDouble) {
+  const std::vector<Table> tables = Tables(3000);
+  std::string input;
+  for (const Table& t : tables) input += Line(t);
+  const Result r = Tool({"-b", "-p"}, nullptr, input);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = Split(r.out);
+  ASSERT_EQ(lines.size(), tables.size());
+  FillLogFactorial(kMaxTotal);
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    const Table& t = tables[i];
+    const double p = std::min(FisherTest(t.a, t.b, t.c, t.d, t.test), 1.0);
+    ASSERT_EQ(std::strtod(lines[i].c_str(), nullptr), p) << Line(t) << lines[i];
+    ASSERT_EQ(lines[i].find_first_of(" +"), std::string::npos) << lines[i];
+  }
+}
+
+TEST(Batch, PreciseKnownValues) {
+  const Result r = Tool({"-bp"}, nullptr,
+                        "3 1 1 3 2\n22 0 0 102 2\n0 0 0 0 1\n0 1 1 2 2\n"
+                        "12500 12500 12500 12500 2\n-1 0 0 0 1\n");
+  EXPECT_EQ(r.out, "0.25714285714285673\n7.175066786244488e-25\n1\n1\n1\n\n");
+  EXPECT_EQ(r.status, 0);
+  // 22 0 0 102 two-tailed is 2 / C(124, 22) = 7.1750667862...e-25.
+  EXPECT_NEAR(std::strtod(Split(r.out)[1].c_str(), nullptr), 7.1750667862e-25, 5e-36);
+}
+
+struct OddCase {
+  const char* what;
+  std::vector<std::string> args;
+  std::string in, out, err;
+  int status;
+};
+
+TEST(Batch, OddInput) {
+  const std::string pad(4095 - 9, ' ');  // "3 1 1 3 2" padded to 4095 bytes
+  std::string many_bad, many_empty;
+  for (int i = 0; i < 150; ++i) {
+    many_bad += "bad\n";
+    many_empty += "\n";
+  }
+  std::string many_err;
+  for (int i = 1; i <= 100; ++i) many_err += "fisher2x2: line " + std::to_string(i) + ": field 1 is not an integer\n";
+  many_err += "fisher2x2: 50 further malformed lines\n";
+  const OddCase cases[] = {
+      {"empty input", {"-b"}, "", "", "", 0},
+      {"blank and comment lines", {"-b"}, "\n   \n\t\n# a b c d test\n  #x\n3 1 1 3 2\n",
+       "\n\n\n\n\n  0.257143\n", "", 0},
+      {"CRLF", {"-b"}, "3 1 1 3 2\r\n3 1 1 3 1\r\n\r\n", "  0.257143\n  0.242857\n\n", "", 0},
+      {"no final line end", {"-b"}, "3 1 1 3 1\n3 1 1 3 2", "  0.242857\n  0.257143\n", "", 0},
+      {"blanks anywhere", {"-b"}, " \t3\t1  1 3 2 \t\n", "  0.257143\n", "", 0},
+      {"signs", {"-b"}, "+3 1 1 +3 -5\n3 1 1 3 -2147483648\n", "  0.257143\n  0.257143\n", "", 0},
+      {"counts out of range", {"-b"}, "-1 2 3 4 1\n12500 12500 12500 12501 2\n2147483647 1 1 1 1\n",
+       "\n\n\n", "", 0},
+      {"four fields", {"-b"}, "3 1 1 3\n", "\n", "fisher2x2: line 1: expected five integers\n", 1},
+      {"six fields", {"-b"}, "3 1 1 3 2 7\n", "\n", "fisher2x2: line 1: expected five integers\n", 1},
+      {"a word", {"-b"}, "3 1 1 3 2\n\nbad\n3 1 1 3 1\n", "  0.257143\n\n\n  0.242857\n",
+       "fisher2x2: line 3: field 1 is not an integer\n", 1},
+      {"not strict numerals", {"-b"}, "3 1 1.5 3 2\n3 1 1 3 2x\n+ 1 1 3 2\n3 1 1 3 --2\n3 1\r1 3 2\n",
+       "\n\n\n\n\n",
+       "fisher2x2: line 1: field 3 is not an integer\nfisher2x2: line 2: field 5 is not an integer\n"
+       "fisher2x2: line 3: field 1 is not an integer\nfisher2x2: line 4: field 5 is not an integer\n"
+       "fisher2x2: line 5: field 2 is not an integer\n", 1},
+      {"beyond 32 bits", {"-b"}, "2147483648 1 1 1 1\n3 1 1 3 -2147483649\n1 1 1 1 99999999999999999999\n",
+       "\n\n\n",
+       "fisher2x2: line 1: field 1 is beyond the 32-bit range\n"
+       "fisher2x2: line 2: field 5 is beyond the 32-bit range\n"
+       "fisher2x2: line 3: field 5 is beyond the 32-bit range\n", 1},
+      {"longest line", {"-b"}, "3 1 1 3 2" + pad + "\n", "  0.257143\n", "", 0},
+      {"one byte too long", {"-b"}, "3 1 1 3 2" + pad + " \n3 1 1 3 1\n", "\n  0.242857\n",
+       "fisher2x2: line 1: longer than 4095 bytes\n", 1},
+      {"longer than the input buffer", {"-b"}, "3 1 1 3 2\n" + std::string(70000, '7') + "\n3 1 1 3 1\n",
+       "  0.257143\n\n  0.242857\n", "fisher2x2: line 2: longer than 4095 bytes\n", 1},
+      {"overlong last line", {"-b"}, "3 1 1 3 1\n" + std::string(70000, ' '), "  0.242857\n\n",
+       "fisher2x2: line 2: longer than 4095 bytes\n", 1},
+      {"reports capped", {"-b"}, many_bad, many_empty, many_err, 1},
+      {"standard input as -", {"--batch", "-"}, "3 1 1 3 2\n", "  0.257143\n", "", 0},
+      {"options in any order", {"--precise", "--batch"}, "3 1 1 3 2\n", "0.25714285714285673\n", "", 0},
+      {"short options together", {"-pb"}, "3 1 1 3 2\n", "0.25714285714285673\n", "", 0},
+      {"missing file", {"-b", "/nonexistent/tables"}, "", "",
+       "fisher2x2: /nonexistent/tables: No such file or directory\n", 1},
+      {"a directory", {"-b", "/"}, "", "", "fisher2x2: /: Is a directory\n", 1},
+  };
+  for (const OddCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    const Result r = Tool(t.args, nullptr, t.in);
+    EXPECT_EQ(r.out, t.out);
+    EXPECT_EQ(r.err, t.err);
+    EXPECT_EQ(r.status, t.status);
+  }
+}
+
+TEST(Batch, FileOperand) {
+  char path[] = "/tmp/fisher2x2_tables_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(WriteFile(fd, "3 1 1 3 2\n1 1 1 4 2\n"));
+  close(fd);
+  // Standard input is not read when a file is named.
+  const Result r = Tool({"-b", path}, nullptr, "2 8 8 2 2\n");
+  EXPECT_EQ(r.out, "  0.257143\n  0.523810\n");
+  EXPECT_EQ(r.status, 0);
+  const Result after_dashes = Tool({"-b", "--", path});
+  EXPECT_EQ(after_dashes.out, r.out);
+  unlink(path);
+}
+
+TEST(Batch, MisuseIsAUsageError) {
+  const std::vector<std::string> cases[] = {
+      {"-p"}, {"--precise"}, {"tables.txt"}, {"-b", "a", "b"}, {"-b", "--bogus"},
+      {"-bx"}, {"-b", "-h"}, {"--batch=1"}, {"-b", "-p", "-q"},
+  };
+  for (const auto& args : cases) {
+    const Result r = Tool(args, nullptr, "3 1 1 3 2\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "usage: fisher2x2 a b c d test\n       fisher2x2 --batch [--precise] [file]\n");
+    EXPECT_EQ(r.status, 2);
+  }
+}
+
+// LogFactorial grows with the largest total so far; whatever the order, every
+// line is the same.
+TEST(Batch, OrderDoesNotMatter) {
+  std::vector<Table> tables = Tables(400);
+  std::rotate(tables.begin(), tables.end() - 400, tables.end());  // large ones first
+  for (const char* mode : {"-b", "-bp"}) {
+    std::string forward, backward;
+    for (const Table& t : tables) forward += Line(t);
+    for (auto t = tables.rbegin(); t != tables.rend(); ++t) backward += Line(*t);
+    std::vector<std::string> out = Split(Tool({mode}, nullptr, forward).out);
+    const std::vector<std::string> reversed = Split(Tool({mode}, nullptr, backward).out);
+    std::reverse(out.begin(), out.end());
+    EXPECT_EQ(out, reversed) << mode;
+  }
+}
+
+TEST(Batch, FailedWriteIsStatusOne) {
+  const Result r = Tool({"-b"}, "/dev/full", "3 1 1 3 2\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "fisher2x2: cannot write to standard output: No space left on device\n");
+}
+
+// A co-process: each answer arrives before the next table is written.
+TEST(Batch, AnswersEachLineBeforeTheNext) {
+  int to_tool[2], from_tool[2];
+  ASSERT_EQ(pipe(to_tool), 0);
+  ASSERT_EQ(pipe(from_tool), 0);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, to_tool[0], 0);
+  posix_spawn_file_actions_adddup2(&fa, from_tool[1], 1);
+  posix_spawn_file_actions_addclose(&fa, to_tool[1]);
+  posix_spawn_file_actions_addclose(&fa, from_tool[0]);
+  std::vector<std::string> words = ToolCommand();
+  words.emplace_back("--batch");
+  std::vector<char*> argv;
+  for (std::string& s : words) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  ASSERT_EQ(posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  close(to_tool[0]);
+  close(from_tool[1]);
+
+  auto ask = [&](const std::string& line) {
+    EXPECT_EQ(write(to_tool[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    std::string answer;
+    char ch;
+    pollfd pfd{from_tool[0], POLLIN, 0};
+    while (poll(&pfd, 1, 10000) == 1 && read(from_tool[0], &ch, 1) == 1) {
+      answer += ch;
+      if (ch == '\n') break;
+    }
+    return answer;
+  };
+  EXPECT_EQ(ask("3 1 1 3 2\n"), "  0.257143\n");
+  EXPECT_EQ(ask("2 8 8 2 2\n"), "  0.012054\n");
+  EXPECT_EQ(ask("# a comment\n"), "\n");
+  close(to_tool[1]);
+  EXPECT_EQ(Drain(from_tool[0]), "");
+  int status;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
