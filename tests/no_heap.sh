@@ -1,19 +1,30 @@
 #!/bin/bash
 # Under valgrind the dynamically linked tool allocates nothing and makes no
-# memory error, on a valid table, counts out of range and a short command line.
+# memory error: single runs (a valid table, counts out of range, a short
+# command line) and batch mode over ten thousand tables, odd lines included.
 # Exit 77 (skipped) where valgrind is missing.
 tool=$1
 command -v valgrind >/dev/null || { echo "valgrind not installed"; exit 77; }
 status=0
-for args in "3 1 1 3 2" "12500 12500 12500 12500 2" "-1 2 3 4 1" "1 2"; do
-  log=$(valgrind --error-exitcode=99 "$tool" $args 2>&1 >/dev/null)
+check() {  # $1 what, $2 input, then the arguments
+  local what=$1 input=$2 log
+  shift 2
+  log=$(valgrind --error-exitcode=99 "$tool" "$@" 2>&1 >/dev/null <<<"$input")
   if ! grep -q "total heap usage: 0 allocs" <<<"$log" ||
      ! grep -q "ERROR SUMMARY: 0 errors" <<<"$log"; then
-    echo "FAIL: fisher2x2 $args"
+    echo "FAIL: $what"
     echo "$log"
     status=1
   else
-    echo "ok: fisher2x2 $args: no allocation, no error"
+    echo "ok: $what: no allocation, no error"
   fi
+}
+for args in "3 1 1 3 2" "12500 12500 12500 12500 2" "-1 2 3 4 1" "1 2"; do
+  check "fisher2x2 $args" "" $args
 done
+tables=$(for ((i = 0; i < 10000; i++)); do
+  echo "$((i % 97)) $((i % 13)) $((i * 7 % 1000)) $((i * 31 % 40000)) $((i % 3))"
+done; printf '# comment\n\n1 2 x 4 1\n3 1 1 3 2\r\n-1 0 0 0 1\n3 1 1 3 2')
+check "fisher2x2 --batch" "$tables" --batch
+check "fisher2x2 --batch --precise" "$tables" --batch --precise
 exit $status

@@ -1,0 +1,56 @@
+#!/bin/bash
+# Batch mode against its peers, on three mixes of tables (see make_mix.cpp):
+#
+#   bench/batch.sh [TABLES] [RUNS]      (defaults 1000000 tables, 5 runs)
+#
+# For each mix, in one run of the script:
+#   batch     fisher2x2 --batch over the file, output to /dev/null
+#   htslib    a C filter around htslib's kt_fisher_exact (fgets, sscanf,
+#             printf "%10.6f"): the same statistic computed another way
+#   engine    FisherTest alone, in process, over the parsed tables
+#             (batch_bench, Google Benchmark)
+#   process   one fisher2x2 process per table, started by xargs, on the
+#             first thousand tables
+# and reports per-table times and the ratios. Needs hyperfine, python3,
+# Google Benchmark and libhts-dev.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tables=${1:-1000000} runs=${2:-5}
+for tool in hyperfine python3; do
+  command -v $tool >/dev/null || { echo "$tool is needed"; exit 1; }
+done
+[ -f /usr/include/htslib/kfunc.h ] || { echo "libhts-dev is needed"; exit 1; }
+
+out=build-bench
+cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DFISHER2X2_BENCH=ON >/dev/null
+cmake --build "$out" -j2 --target fisher2x2 batch_bench make_mix >/dev/null
+cc -O2 -o "$out/htslib_filter" bench/htslib_filter.c -lhts
+tool=$(realpath "$out/fisher2x2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+mean() {  # hyperfine's mean time in seconds of a shell command
+  hyperfine --warmup 1 --runs "$1" --export-json "$work/h.json" "$2" >/dev/null 2>&1
+  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["mean"])' "$work/h.json"
+}
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "$tables tables per mix; times per table"
+printf '| mix | batch | htslib filter | engine alone | process per table | htslib / batch | process / batch | batch / engine |\n'
+printf '|-----|-------|---------------|--------------|-------------------|----------------|-----------------|----------------|\n'
+for mix in small medium large; do
+  "$out/bench/make_mix" $mix "$tables" >"$work/$mix"
+  head -n 1000 "$work/$mix" >"$work/$mix.1000"
+  batch=$(mean "$runs" "$tool --batch $work/$mix >/dev/null")
+  hts=$(mean "$runs" "$out/htslib_filter <$work/$mix >/dev/null")
+  proc=$(mean 3 "xargs -n 5 $tool <$work/$mix.1000 >/dev/null")
+  engine=$("$out/bench/batch_bench" "$work/$mix" --benchmark_min_time=1 --benchmark_format=json |
+    python3 -c 'import json,sys; print(json.load(sys.stdin)["benchmarks"][0]["ns_per_table"] * 1e9)')
+  python3 - "$mix" "$tables" "$batch" "$hts" "$proc" "$engine" <<'PY'
+import sys
+mix, n = sys.argv[1], int(sys.argv[2])
+batch, hts, proc, engine = (float(x) for x in sys.argv[3:])
+b, h, p, e = batch / n * 1e9, hts / n * 1e9, proc / 1000 * 1e9, engine
+print(f"| {mix} | {b:.0f} ns | {h:.0f} ns | {e:.0f} ns | {p / 1e3:.0f} µs | {h / b:.1f} | {p / b:.0f} | {b / e:.2f} |")
+PY
+done
