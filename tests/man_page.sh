@@ -13,21 +13,36 @@ else
   echo "groff not installed: lint skipped"
 fi
 
-# Each example line "$ fisher2x2 ...; echo ..." is followed by its output.
+# Each example line "$ ..." is followed by its output, up to the next
+# example or the end of the display.
 bin=$(mktemp -d)
 trap 'rm -rf "$bin"' EXIT
 ln -s "$(realpath "$tool")" "$bin/fisher2x2"
 examples=0
+run_example() {
+  [ -n "$command" ] || return 0
+  local actual
+  actual=$(PATH="$bin:$PATH" bash -c "$command")
+  [ "$actual" = "$expected" ] || fail "example '$command': got '$actual', page says '$expected'"
+  examples=$((examples + 1))
+  command=
+}
+command=
 while IFS= read -r line; do
-  if [[ $line == '$ fisher2x2'* ]]; then
+  line=${line//\\-/-}
+  line=${line//\\e/\\}
+  if [[ $line == '$ '* ]]; then
+    run_example
     command=${line#\$ }
-    command=${command//\\-/-}
-    IFS= read -r expected
-    actual=$(PATH="$bin:$PATH" bash -c "$command")
-    [ "$actual" = "$expected" ] || fail "example '$command': got '$actual', page says '$expected'"
-    examples=$((examples + 1))
+    expected=
+    first=1
+  elif [[ $line == .* ]]; then
+    run_example
+  elif [ -n "$command" ]; then
+    if [ -n "$first" ]; then expected=$line; first=; else expected+=$'\n'$line; fi
   fi
 done <"$page"
+run_example
 [ "$examples" -ge 3 ] || fail "only $examples examples found"
 
 # Facts stated by both the page and --help.
