@@ -138,7 +138,10 @@ void Line(const char* p, const char* end, long long line) {
 
 int RunBatch(int fd, const char* name, bool precise) {
   precise_text = precise;
-  FillLogFactorial(0);
+  out_len = 0;
+  out_failed = false;
+  reported = unreported = 0;
+  if (filled == 0) FillLogFactorial(0);
   int status = 0;
   std::size_t start = 0, end = 0;
   bool too_long = false;  // dropping the rest of an overlong line

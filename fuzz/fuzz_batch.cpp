@@ -1,0 +1,133 @@
+// libFuzzer target: arbitrary bytes through batch mode, against a model.
+//
+// The input stands in for the file that batch mode reads; its standard
+// output is captured. Each input line is judged by a model written with the
+// C library (strtoll, snprintf): blank or comment, a table, counts out of
+// range, or malformed; the output must have one line per input line, each
+// what the model expects, and the status must be 1 exactly when a line was
+// malformed.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "batch.h"
+#include "exact_test.h"
+
+namespace {
+
+int in_fd = -1, out_fd = -1, null_fd = -1, saved_stdout = -1, saved_stderr = -1;
+
+[[noreturn]] void Fail(const char* what, const std::string& line, const std::string& got) {
+  dup2(saved_stderr, STDERR_FILENO);
+  std::fprintf(stderr, "fuzz_batch: %s: line [%s] output [%s]\n", what, line.c_str(), got.c_str());
+  std::abort();
+}
+
+// A strict 32-bit numeral: optional sign, then digits only.
+bool Strict(const std::string& field, long long* value) {
+  std::size_t i = field[0] == '+' || field[0] == '-' ? 1 : 0;
+  if (i == field.size()) return false;
+  for (std::size_t j = i; j < field.size(); ++j) {
+    if (field[j] < '0' || field[j] > '9') return false;
+  }
+  errno = 0;
+  *value = std::strtoll(field.c_str(), nullptr, 10);
+  return errno == 0 && *value >= INT_MIN && *value <= INT_MAX;
+}
+
+// The expected output line; *bad is set for a malformed line.
+std::string Expected(std::string line, bool* bad) {
+  *bad = false;
+  if (line.size() > static_cast<std::size_t>(kMaxLineBytes)) {
+    *bad = true;
+    return "";
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::vector<std::string> fields;
+  std::string field;
+  for (char ch : line + " ") {
+    if (ch == ' ' || ch == '\t') {
+      if (!field.empty()) fields.push_back(field);
+      field.clear();
+    } else {
+      field += ch;
+    }
+  }
+  if (fields.empty() || fields[0][0] == '#') return "";
+  long long v[5];
+  if (fields.size() != 5) {
+    *bad = true;
+    return "";
+  }
+  for (int i = 0; i < 5; ++i) {
+    if (!Strict(fields[static_cast<std::size_t>(i)], &v[i])) {
+      *bad = true;
+      return "";
+    }
+  }
+  if (v[0] < 0 || v[1] < 0 || v[2] < 0 || v[3] < 0 || v[0] + v[1] + v[2] + v[3] > kMaxTotal) {
+    return "";
+  }
+  FillLogFactorial(static_cast<int>(v[0] + v[1] + v[2] + v[3]));
+  char text[64];
+  std::snprintf(text, sizeof text, "%10.6f",
+                FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
+                           static_cast<int>(v[3]), static_cast<int>(v[4])));
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  in_fd = memfd_create("input", 0);
+  out_fd = memfd_create("output", 0);
+  null_fd = open("/dev/null", O_WRONLY);
+  saved_stdout = dup(STDOUT_FILENO);
+  saved_stderr = dup(STDERR_FILENO);
+  if (in_fd < 0 || out_fd < 0 || null_fd < 0) std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (ftruncate(in_fd, 0) != 0 || ftruncate(out_fd, 0) != 0) std::abort();
+  if (pwrite(in_fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
+  lseek(in_fd, 0, SEEK_SET);
+  lseek(out_fd, 0, SEEK_SET);
+  dup2(out_fd, STDOUT_FILENO);
+  dup2(null_fd, STDERR_FILENO);
+  const int status = RunBatch(in_fd, "input", false);
+  dup2(saved_stdout, STDOUT_FILENO);
+  dup2(saved_stderr, STDERR_FILENO);
+
+  std::string out(static_cast<std::size_t>(lseek(out_fd, 0, SEEK_END)), '\0');
+  if (pread(out_fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size())) std::abort();
+
+  const std::string in(reinterpret_cast<const char*>(data), size);
+  std::size_t in_pos = 0, out_pos = 0;
+  bool any_bad = false;
+  while (in_pos < in.size()) {
+    std::size_t nl = in.find('\n', in_pos);
+    if (nl == std::string::npos) nl = in.size();
+    const std::string line = in.substr(in_pos, nl - in_pos);
+    in_pos = nl + 1;
+    const std::size_t out_nl = out.find('\n', out_pos);
+    if (out_nl == std::string::npos) Fail("too few output lines", line, out);
+    const std::string got = out.substr(out_pos, out_nl - out_pos);
+    out_pos = out_nl + 1;
+    bool bad;
+    if (got != Expected(line, &bad)) Fail("output differs from the model", line, got);
+    any_bad = any_bad || bad;
+  }
+  if (out_pos != out.size()) Fail("too many output lines", "", out);
+  if (status != (any_bad ? 1 : 0)) Fail("wrong status", "", out);
+  return 0;
+}
