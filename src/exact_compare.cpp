@@ -35,8 +35,10 @@ bool listed[kMaxTotal + 1];
 int touched[kMaxTotal + 1];
 int touched_count;
 
+// Adds sign times the exponents of n's prime factors; 1 <= n <= kMaxTotal.
 void Factor(int n, int sign) {
   while (n > 1) {
+    // cppcheck-suppress arrayIndexOutOfBoundsCond ; n <= kMaxTotal
     const int f = kSmallestFactor.factor[n];
     const int p = f == 0 ? n : f;
     if (!listed[p]) {

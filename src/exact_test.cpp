@@ -1,7 +1,14 @@
 // Fisher's exact test: log-factorial table, table probability, tail sums.
 #include "exact_test.h"
 
+#include <cfloat>
 #include <cmath>
+
+// Every double operation must round as a double: no excess precision (x87
+// arithmetic on 32-bit x86 needs -msse2 -mfpmath=sse).
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "doubles must be evaluated as doubles (FLT_EVAL_METHOD 0)"
+#endif
 
 #include "exact_compare.h"
 

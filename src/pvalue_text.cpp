@@ -30,24 +30,21 @@
 std::size_t FormatFixed6(double p, char* out) {
   std::uint64_t bits;
   std::memcpy(&bits, &p, sizeof bits);
-  if ((bits >> 63) != 0 || !(p < 2.0)) {
+  const auto field = static_cast<unsigned>(bits >> 52);  // sign and exponent
+  if (field >= 1024) {  // a sign bit, or 2 and above, infinities and NaNs
     const int n = std::snprintf(out, kPValueTextMax, "%10.6f", p);
     if (n < 0) return 0;
     // Values of 10^32 and more are cut short; no p-value comes near.
     return static_cast<std::size_t>(n) < kPValueTextMax ? static_cast<std::size_t>(n)
                                                         : kPValueTextMax - 1;
   }
-  const auto field = static_cast<int>(bits >> 52);
   std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
-  int e = -1074;
-  if (field != 0) {
-    m |= std::uint64_t{1} << 52;
-    e = field - 1075;
-  }
-  const int s = -(e + 6);
+  if (field != 0) m |= std::uint64_t{1} << 52;
+  // s = -(e + 6) with e = field - 1075, or -1074 for subnormals: 46 .. 1068.
+  const unsigned s = 1069 - (field == 0 ? 1 : field);
 
   std::uint64_t r = 0;
-  if (s < 68) {
+  if (s >= 46 && s < 68) {  // (s >= 46 always holds; stated for the analyser)
     // V = 15625 m = 15625 (m_hi 2^32 + m_lo) as hi 2^64 + lo.
     const std::uint64_t t = (m >> 32) * 15625;          // < 2^35
     const std::uint64_t u = (m & 0xffffffffU) * 15625;  // < 2^46
@@ -57,7 +54,7 @@ std::size_t FormatFixed6(double p, char* out) {
     if (lo < u) ++hi;
 
     const std::uint64_t quotient = s >= 64 ? hi >> (s - 64) : (hi << (64 - s)) | (lo >> s);
-    const int rb = s - 1;  // 45 .. 66
+    const unsigned rb = s - 1;  // 45 .. 66
     bool round, sticky;
     if (rb >= 64) {
       round = ((hi >> (rb - 64)) & 1) != 0;

@@ -111,8 +111,9 @@ void SoftExtended::Add(bool neg, std::int32_t exp, std::uint64_t mant) {
       ++r_exp;
     }
   } else {
+    const std::uint64_t borrow = y.lo != 0 ? 1 : 0;
     r.lo = 0 - y.lo;
-    r.hi = x_mant - y.hi - (y.lo != 0 ? 1 : 0);
+    r.hi = x_mant - y.hi - borrow;
     // A nonzero fraction of y below bit 0 is taken as one unit borrowed plus
     // a positive remainder, which stays sticky.
     if (sticky) {
