@@ -9,8 +9,9 @@
 #             printf "%10.6f"): the same statistic computed another way
 #   engine    FisherTest alone, in process, over the parsed tables
 #             (batch_bench, Google Benchmark)
-#   process   one fisher2x2 process per table, started by xargs, on the
-#             first thousand tables
+#   process   one fisher2x2 process per table on the first thousand
+#             tables: started by xargs (the cheapest way), and from a shell
+#             loop (`while read`), as users write it
 # and reports per-table times and the ratios. Needs hyperfine, python3,
 # Google Benchmark and libhts-dev.
 set -euo pipefail
@@ -34,23 +35,29 @@ mean() {  # hyperfine's mean time in seconds of a shell command
   python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["mean"])' "$work/h.json"
 }
 
+cat >"$work/loop.sh" <<LOOP
+while read -r a b c d t; do "$tool" "\$a" "\$b" "\$c" "\$d" "\$t"; echo; done
+LOOP
+
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "$tables tables per mix; times per table"
-printf '| mix | batch | htslib filter | engine alone | process per table | htslib / batch | process / batch | batch / engine |\n'
-printf '|-----|-------|---------------|--------------|-------------------|----------------|-----------------|----------------|\n'
+printf '| mix | batch | htslib filter | engine alone | process per table (xargs / shell loop) | htslib / batch | process / batch (xargs / loop) | batch / engine |\n'
+printf '|-----|-------|---------------|--------------|----------------------------------------|----------------|--------------------------------|----------------|\n'
 for mix in small medium large; do
   "$out/bench/make_mix" $mix "$tables" >"$work/$mix"
   head -n 1000 "$work/$mix" >"$work/$mix.1000"
   batch=$(mean "$runs" "$tool --batch $work/$mix >/dev/null")
   hts=$(mean "$runs" "$out/htslib_filter <$work/$mix >/dev/null")
   proc=$(mean 3 "xargs -n 5 $tool <$work/$mix.1000 >/dev/null")
+  loop=$(mean 3 "bash $work/loop.sh <$work/$mix.1000 >/dev/null")
   engine=$("$out/bench/batch_bench" "$work/$mix" --benchmark_min_time=1 --benchmark_format=json |
     python3 -c 'import json,sys; print(json.load(sys.stdin)["benchmarks"][0]["ns_per_table"] * 1e9)')
-  python3 - "$mix" "$tables" "$batch" "$hts" "$proc" "$engine" <<'PY'
+  python3 - "$mix" "$tables" "$batch" "$hts" "$proc" "$loop" "$engine" <<'PY'
 import sys
 mix, n = sys.argv[1], int(sys.argv[2])
-batch, hts, proc, engine = (float(x) for x in sys.argv[3:])
-b, h, p, e = batch / n * 1e9, hts / n * 1e9, proc / 1000 * 1e9, engine
-print(f"| {mix} | {b:.0f} ns | {h:.0f} ns | {e:.0f} ns | {p / 1e3:.0f} µs | {h / b:.1f} | {p / b:.0f} | {b / e:.2f} |")
+batch, hts, proc, loop, engine = (float(x) for x in sys.argv[3:])
+b, h, p, l, e = batch / n * 1e9, hts / n * 1e9, proc / 1000 * 1e9, loop / 1000 * 1e9, engine
+print(f"| {mix} | {b:.0f} ns | {h:.0f} ns | {e:.0f} ns | {p / 1e3:.0f} µs / {l / 1e3:.0f} µs "
+      f"| {h / b:.1f} | {p / b:.0f} / {l / b:.0f} | {b / e:.2f} |")
 PY
 done

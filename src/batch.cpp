@@ -90,16 +90,20 @@ void Line(const char* p, const char* end, long long line) {
     const bool negative = *p == '-';
     if (*p == '+' || *p == '-') ++p;
     const char* digits = p;
-    std::int64_t magnitude = 0;
-    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
-      magnitude = magnitude * 10 + (*p - '0');
-      if (magnitude > std::int64_t{INT_MAX} + 1) magnitude = std::int64_t{INT_MAX} + 2;
+    while (p < end && *p == '0') ++p;
+    const char* significant = p;
+    // Wraps harmlessly past 20 digits; more than 10 are out of range anyway.
+    std::uint64_t magnitude = 0;
+    for (unsigned digit; p < end && (digit = static_cast<unsigned char>(*p) - 48U) <= 9; ++p) {
+      magnitude = magnitude * 10 + digit;
     }
     if (p == digits || (p < end && !IsBlank(*p))) {
       Malformed(line, "is not an integer", fields + 1);
       return;
     }
-    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (p - significant > 10) magnitude = std::uint64_t{1} << 32;
+    const std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
+                                        : static_cast<std::int64_t>(magnitude);
     if (value < INT_MIN || value > INT_MAX) {
       Malformed(line, "is beyond the 32-bit range", fields + 1);
       return;

@@ -66,15 +66,18 @@ std::size_t FormatFixed6(double p, char* out) {
     r = quotient + ((round && (sticky || (quotient & 1) != 0)) ? 1 : 0);
   }
 
-  auto fraction = static_cast<std::uint32_t>(r % 1000000);
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  const auto fraction = static_cast<std::uint32_t>(r % 1000000);
   out[0] = ' ';
   out[1] = ' ';
   out[2] = static_cast<char>('0' + r / 1000000);
   out[3] = '.';
-  for (int i = 9; i >= 4; --i) {
-    out[i] = static_cast<char>('0' + fraction % 10);
-    fraction /= 10;
-  }
+  std::memcpy(out + 4, kPairs + 2 * (fraction / 10000), 2);
+  std::memcpy(out + 6, kPairs + 2 * (fraction / 100 % 100), 2);
+  std::memcpy(out + 8, kPairs + 2 * (fraction % 100), 2);
   return 10;
 }
 

@@ -119,6 +119,8 @@ TEST(Batch, OddInput) {
       {"no final line end", {"-b"}, "3 1 1 3 1\n3 1 1 3 2", "  0.242857\n  0.257143\n", "", 0},
       {"blanks anywhere", {"-b"}, " \t3\t1  1 3 2 \t\n", "  0.257143\n", "", 0},
       {"signs", {"-b"}, "+3 1 1 +3 -5\n3 1 1 3 -2147483648\n", "  0.257143\n  0.257143\n", "", 0},
+      {"leading zeros", {"-b"}, "0003 01 1 000000000000000000003 -0000000002147483648\n-0 0 0 0 1\n",
+       "  0.257143\n  1.000000\n", "", 0},
       {"counts out of range", {"-b"}, "-1 2 3 4 1\n12500 12500 12500 12501 2\n2147483647 1 1 1 1\n",
        "\n\n\n", "", 0},
       {"four fields", {"-b"}, "3 1 1 3\n", "\n", "fisher2x2: line 1: expected five integers\n", 1},
@@ -130,11 +132,15 @@ TEST(Batch, OddInput) {
        "fisher2x2: line 1: field 3 is not an integer\nfisher2x2: line 2: field 5 is not an integer\n"
        "fisher2x2: line 3: field 1 is not an integer\nfisher2x2: line 4: field 5 is not an integer\n"
        "fisher2x2: line 5: field 2 is not an integer\n", 1},
-      {"beyond 32 bits", {"-b"}, "2147483648 1 1 1 1\n3 1 1 3 -2147483649\n1 1 1 1 99999999999999999999\n",
-       "\n\n\n",
+      {"beyond 32 bits", {"-b"},
+       "2147483648 1 1 1 1\n3 1 1 3 -2147483649\n1 1 1 1 99999999999999999999\n"
+       "1 1 1 1 18446744073709551617\n1 1 1 1 00012345678901\n",
+       "\n\n\n\n\n",
        "fisher2x2: line 1: field 1 is beyond the 32-bit range\n"
        "fisher2x2: line 2: field 5 is beyond the 32-bit range\n"
-       "fisher2x2: line 3: field 5 is beyond the 32-bit range\n", 1},
+       "fisher2x2: line 3: field 5 is beyond the 32-bit range\n"
+       "fisher2x2: line 4: field 5 is beyond the 32-bit range\n"
+       "fisher2x2: line 5: field 5 is beyond the 32-bit range\n", 1},
       {"longest line", {"-b"}, "3 1 1 3 2" + pad + "\n", "  0.257143\n", "", 0},
       {"one byte too long", {"-b"}, "3 1 1 3 2" + pad + " \n3 1 1 3 1\n", "\n  0.242857\n",
        "fisher2x2: line 1: longer than 4095 bytes\n", 1},
