@@ -115,3 +115,37 @@ TEST(CommandLine, RunsStandSideBySide) {
 }
 
 }  // namespace
+
+namespace {
+
+// Batch mode writes, for each row of the table whose arguments are strict
+// numerals, the bytes of the single run and a line end.
+TEST(CommandLine, BatchLinesAreTheSingleRuns) {
+  auto strict = [](const std::string& s) {
+    const std::size_t start = !s.empty() && (s[0] == '+' || s[0] == '-') ? 1 : 0;
+    if (s.size() == start || s.size() > 11) return false;
+    for (std::size_t i = start; i < s.size(); ++i) {
+      if (s[i] < '0' || s[i] > '9') return false;
+    }
+    const long long v = std::stoll(s);
+    return v >= -2147483648LL && v <= 2147483647LL;
+  };
+  std::string input, expected;
+  int rows = 0;
+  for (const Case& t : kCases) {
+    if (t.args.size() != 5) continue;
+    bool all = true;
+    for (const std::string& s : t.args) all = all && strict(s);
+    if (!all) continue;
+    input += t.args[0] + ' ' + t.args[1] + ' ' + t.args[2] + ' ' + t.args[3] + ' ' + t.args[4] + '\n';
+    expected += t.out + '\n';
+    ++rows;
+  }
+  EXPECT_GT(rows, 20);
+  const Result r = Tool({"-b"}, nullptr, input);
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+}  // namespace
