@@ -37,7 +37,7 @@ bool Flush() {
   if (out_failed) return false;
   if (out_len > 0 && !WriteAll(STDOUT_FILENO, out_buf, out_len)) {
     // A closed pipe ends the run quietly, as it does other filters.
-    if (errno != EPIPE) ComplainWriteFailed(errno);
+    if (errno != EPIPE) ComplainErrno("cannot write to standard output", errno);
     out_failed = true;
     return false;
   }
@@ -66,9 +66,10 @@ void Malformed(long long line, const char* fault, int field) {
 
 bool IsBlank(char ch) { return ch == ' ' || ch == '\t'; }
 
-// One input line, [p, end) without its line end.
-void Line(const char* p, const char* end, long long line) {
-  if (end - p > kMaxLineBytes) {
+// One input line, [p, end) without its line end; `dropped` when the line
+// was too long to hold and its bytes are gone.
+void Line(const char* p, const char* end, bool dropped, long long line) {
+  if (dropped || end - p > kMaxLineBytes) {
     Malformed(line, "longer than 4095 bytes", 0);
     return;
   }
@@ -157,13 +158,8 @@ int RunBatch(int fd, const char* name, bool precise) {
       const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end - start));
       if (nl == nullptr) break;
       if (kOutSize - out_len <= kPValueTextMax && !Flush()) return 1;
-      ++line;
-      if (too_long) {
-        Malformed(line, "longer than 4095 bytes", 0);
-        too_long = false;
-      } else {
-        Line(from, nl, line);
-      }
+      Line(from, nl, too_long, ++line);
+      too_long = false;
       start = static_cast<std::size_t>(nl - in_buf) + 1;
     }
     // A partial line too long to be a table is dropped up to its line end.
@@ -179,21 +175,12 @@ int RunBatch(int fd, const char* name, bool precise) {
     const ssize_t n = read(fd, in_buf + end, kInSize - end);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      char text[256];
-      std::snprintf(text, sizeof text, "%s: %s", name, std::strerror(errno));
-      Complain(text);
+      ComplainErrno(name, errno);
       status = 1;
       break;
     }
     if (n == 0) {  // the last line may lack its line end
-      if (too_long || end > 0) {
-        ++line;
-        if (too_long) {
-          Malformed(line, "longer than 4095 bytes", 0);
-        } else {
-          Line(in_buf, in_buf + end, line);
-        }
-      }
+      if (too_long || end > 0) Line(in_buf, in_buf + end, too_long, ++line);
       break;
     }
     end += static_cast<std::size_t>(n);

@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "batch.h"
@@ -69,7 +68,7 @@ constexpr char kVersion[] = "fisher2x2 " FISHER2X2_VERSION "\n";
 // Writes text to standard output; on failure reports it and gives status 1.
 int Emit(const char* text, std::size_t size) {
   if (WriteAll(STDOUT_FILENO, text, size)) return 0;
-  ComplainWriteFailed(errno);
+  ComplainErrno("cannot write to standard output", errno);
   return 1;
 }
 
@@ -147,9 +146,7 @@ int Options(int argc, char* argv[]) {
   }
   const int fd = open(file, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    char text[512];
-    std::snprintf(text, sizeof text, "%s: %s", file, std::strerror(errno));
-    Complain(text);
+    ComplainErrno(file, errno);
     return 1;
   }
   const int status = RunBatch(fd, file, precise);

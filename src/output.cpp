@@ -27,10 +27,12 @@ void Complain(const char* text) {
   WriteAll(STDERR_FILENO, "\n", 1);
 }
 
-void ComplainWriteFailed(int err) {
-  constexpr char kPrefix[] = "fisher2x2: cannot write to standard output: ";
+void ComplainErrno(const char* what, int err) {
   const char* reason = std::strerror(err);
+  constexpr char kPrefix[] = "fisher2x2: ";
   WriteAll(STDERR_FILENO, kPrefix, sizeof kPrefix - 1);
+  WriteAll(STDERR_FILENO, what, std::strlen(what));
+  WriteAll(STDERR_FILENO, ": ", 2);
   WriteAll(STDERR_FILENO, reason, std::strlen(reason));
   WriteAll(STDERR_FILENO, "\n", 1);
 }

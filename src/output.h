@@ -11,7 +11,7 @@ bool WriteAll(int fd, const char* data, std::size_t size);
 // Writes "fisher2x2: " and the given text and a line end to standard error.
 void Complain(const char* text);
 
-// Reports a failed write to standard output, whose errno is err.
-void ComplainWriteFailed(int err);
+// Writes "fisher2x2: what: " and the reason for the errno value err.
+void ComplainErrno(const char* what, int err);
 
 #endif  // FISHER2X2_OUTPUT_H
