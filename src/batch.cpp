@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "accurate.h"
 #include "exact_test.h"
 #include "output.h"
 #include "pvalue_text.h"
@@ -30,7 +32,7 @@ std::size_t out_len;
 bool out_failed;
 
 int filled;  // LogFactorial holds 0 .. filled
-bool precise_text;
+BatchFormat format;
 long long reported, unreported;  // malformed lines
 
 bool Flush() {
@@ -80,7 +82,7 @@ void Line(const char* p, const char* end, bool dropped, long long line) {
     return;
   }
 
-  // Five strict integers: an optional sign, decimal digits, 32 bits.
+  // Five strict integers: an optional sign, decimal digits, 64 bits.
   std::int64_t v[5];
   int fields = 0;
   while (p < end) {
@@ -91,25 +93,22 @@ void Line(const char* p, const char* end, bool dropped, long long line) {
     const bool negative = *p == '-';
     if (*p == '+' || *p == '-') ++p;
     const char* digits = p;
-    while (p < end && *p == '0') ++p;
-    const char* significant = p;
-    // Wraps harmlessly past 20 digits; more than 10 are out of range anyway.
     std::uint64_t magnitude = 0;
+    bool beyond = false;  // the magnitude passed 2^64 - 1
     for (unsigned digit; p < end && (digit = static_cast<unsigned char>(*p) - 48U) <= 9; ++p) {
+      if (magnitude > (UINT64_MAX - digit) / 10) beyond = true;
       magnitude = magnitude * 10 + digit;
     }
     if (p == digits || (p < end && !IsBlank(*p))) {
       Malformed(line, "is not an integer", fields + 1);
       return;
     }
-    if (p - significant > 10) magnitude = std::uint64_t{1} << 32;
-    const std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
-                                        : static_cast<std::int64_t>(magnitude);
-    if (value < INT_MIN || value > INT_MAX) {
-      Malformed(line, "is beyond the 32-bit range", fields + 1);
+    constexpr std::uint64_t kMaxMagnitude = std::uint64_t{1} << 63;  // of -2^63
+    if (beyond || magnitude > kMaxMagnitude - (negative ? 0 : 1)) {
+      Malformed(line, "is beyond the 64-bit range", fields + 1);
       return;
     }
-    v[fields++] = value;
+    v[fields++] = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
     while (p < end && IsBlank(*p)) ++p;
   }
   if (fields != 5) {
@@ -117,32 +116,57 @@ void Line(const char* p, const char* end, bool dropped, long long line) {
     return;
   }
 
-  // Counts out of range: an empty line, as the single run writes nothing.
+  // A negative count: an empty line, as the single run writes nothing.
   if (v[0] < 0 || v[1] < 0 || v[2] < 0 || v[3] < 0) {
     EndLine();
     return;
   }
-  const std::int64_t n = v[0] + v[1] + v[2] + v[3];
-  if (n > kMaxTotal) {
+  // Each count is below 2^63, so no partial sum wraps before the check.
+  std::uint64_t n = 0;
+  for (int i = 0; i < 4; ++i) {
+    n += static_cast<std::uint64_t>(v[i]);
+    if (n > static_cast<std::uint64_t>(INT64_MAX)) {
+      Malformed(line, "the total is beyond the 64-bit range", 0);
+      return;
+    }
+  }
+  const bool one_tailed = v[4] == 1;
+  char* text = out_buf + out_len;
+  if (format == BatchFormat::kSixDecimals && n <= static_cast<std::uint64_t>(kMaxTotal)) {
+    // The single run's computation, bit for bit.
+    if (static_cast<int>(n) > filled) {
+      ExtendLogFactorial(filled, static_cast<int>(n));
+      filled = static_cast<int>(n);
+    }
+    const double p_value = FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
+                                      static_cast<int>(v[3]), one_tailed ? 1 : 2);
+    out_len += FormatFixed6(p_value, text);
     EndLine();
     return;
   }
-  if (n > filled) {
-    ExtendLogFactorial(filled, static_cast<int>(n));
-    filled = static_cast<int>(n);
+  const AccuratePValue p_value =
+      AccurateTest(static_cast<std::uint64_t>(v[0]), static_cast<std::uint64_t>(v[1]),
+                   static_cast<std::uint64_t>(v[2]), static_cast<std::uint64_t>(v[3]), one_tailed);
+  switch (format) {
+    case BatchFormat::kSixDecimals:
+      out_len += FormatFixed6(PValue(p_value), text);
+      break;
+    case BatchFormat::kPrecise: {
+      const double d = PValue(p_value);
+      out_len += d >= DBL_MIN ? FormatShortest(d, text) : FormatFromLog(LogPValue(p_value), text);
+      break;
+    }
+    case BatchFormat::kLog10:
+      out_len += FormatLog10(LogPValue(p_value), text);
+      break;
   }
-  const double p_value = FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]),
-                                    static_cast<int>(v[2]), static_cast<int>(v[3]),
-                                    static_cast<int>(v[4]));
-  char* text = out_buf + out_len;
-  out_len += precise_text ? FormatShortest(p_value, text) : FormatFixed6(p_value, text);
   EndLine();
 }
 
 }  // namespace
 
-int RunBatch(int fd, const char* name, bool precise) {
-  precise_text = precise;
+int RunBatch(int fd, const char* name, BatchFormat how) {
+  format = how;
   out_len = 0;
   out_failed = false;
   reported = unreported = 0;

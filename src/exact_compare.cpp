@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "exact_test.h"
+#include "uint128.h"
 
 namespace {
 
@@ -141,4 +142,113 @@ int CompareShifted(int a, int b, int c, int d, int k) {
   MultiplyWord(numerator, static_cast<std::uint32_t>(numerator.pending));
   MultiplyWord(denominator, static_cast<std::uint32_t>(denominator.pending));
   return Compare(numerator, denominator);
+}
+
+namespace {
+
+// Runs [lo, hi] of consecutive integers, inclusive, as pieces of one side
+// of the ratio.
+struct Run {
+  std::uint64_t lo, hi;
+};
+
+// Each cancellation splits at most one run per side in two, and there are
+// at most as many cancellations as pairs of pieces; past this the ratio is
+// left undecided.
+constexpr int kMaxPieces = 16;
+
+struct Side {
+  Run run[kMaxPieces];
+  int count;
+};
+
+bool Push(Side& s, std::uint64_t lo, std::uint64_t hi) {
+  if (lo > hi) return true;
+  if (s.count == kMaxPieces) return false;
+  s.run[s.count++] = {lo, hi};
+  return true;
+}
+
+// Removes run i of s, keeping what lies outside [lo, hi].
+bool Cut(Side& s, int i, std::uint64_t lo, std::uint64_t hi) {
+  const Run r = s.run[i];
+  s.run[i] = s.run[--s.count];
+  return (lo == r.lo || Push(s, r.lo, lo - 1)) && (hi == r.hi || Push(s, hi + 1, r.hi));
+}
+
+// Cancels every integer that stands in both sides. False if the pieces ran
+// out.
+bool Cancel(Side& up, Side& down) {
+  for (bool again = true; again;) {
+    again = false;
+    for (int i = 0; i < up.count && !again; ++i) {
+      for (int j = 0; j < down.count && !again; ++j) {
+        const std::uint64_t lo = up.run[i].lo > down.run[j].lo ? up.run[i].lo : down.run[j].lo;
+        const std::uint64_t hi = up.run[i].hi < down.run[j].hi ? up.run[i].hi : down.run[j].hi;
+        if (lo > hi) continue;
+        if (!Cut(up, i, lo, hi) || !Cut(down, j, lo, hi)) return false;
+        again = true;
+      }
+    }
+  }
+  return true;
+}
+
+std::uint64_t Factors(const Side& s) {
+  std::uint64_t n = 0;
+  for (int i = 0; i < s.count; ++i) n += s.run[i].hi - s.run[i].lo + 1;
+  return n;
+}
+
+// A natural in 64-bit limbs, least significant first: kMaxRunFactors
+// factors below 2^63 make fewer than 63 * 1024 bits.
+constexpr int kWideLimbs = kMaxRunFactors * 63 / 64 + 2;
+
+struct WideNatural {
+  std::uint64_t limb[kWideLimbs];
+  int size;
+};
+
+WideNatural wide_up, wide_down;
+
+void MultiplyOut(const Side& s, WideNatural& x) {
+  x.limb[0] = 1;
+  x.size = 1;
+  for (int i = 0; i < s.count; ++i) {
+    for (std::uint64_t f = s.run[i].lo;; ++f) {
+      std::uint64_t carry = 0;
+      for (int l = 0; l < x.size; ++l) {
+        const U128 t = Plus(Mul64(x.limb[l], f), U128{0, carry});
+        x.limb[l] = t.lo;
+        carry = t.hi;
+      }
+      if (carry != 0) x.limb[x.size++] = carry;
+      if (f == s.run[i].hi) break;
+    }
+  }
+}
+
+int CompareWide(const WideNatural& x, const WideNatural& y) {
+  if (x.size != y.size) return x.size < y.size ? -1 : 1;
+  for (int i = x.size - 1; i >= 0; --i) {
+    if (x.limb[i] != y.limb[i]) return x.limb[i] < y.limb[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int CompareShifted64(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d,
+                     std::uint64_t k) {
+  Side up{}, down{};
+  Push(up, b - k + 1, b);
+  Push(up, c - k + 1, c);
+  Push(down, a + 1, a + k);
+  Push(down, d + 1, d + k);
+  if (!Cancel(up, down)) return kUndecided;
+  const std::uint64_t n_up = Factors(up), n_down = Factors(down);
+  if (n_up > kMaxRunFactors || n_down > kMaxRunFactors) return kUndecided;
+  MultiplyOut(up, wide_up);
+  MultiplyOut(down, wide_down);
+  return CompareWide(wide_up, wide_down);
 }

@@ -14,13 +14,6 @@
 
 double LogFactorial[kMaxTotal + 1];
 
-namespace {
-
-// Scratch for the orienting exchanges.
-int temp;
-
-}  // namespace
-
 void FillLogFactorial(int n) {
   LogFactorial[0] = 0.0;
   ExtendLogFactorial(0, n);
@@ -93,19 +86,8 @@ double FisherSub(int a, int b, int c, int d) {
 }
 
 double FisherTest(int a, int b, int c, int d, int test) {
-  // Orient the table so that the observed-side tail runs towards a = 0:
-  // afterwards a <= d, b <= c and a*d <= b*c. No exchange changes the
-  // probability. Products stay below 2^31 for totals up to kMaxTotal.
-  if (a * d > b * c) {
-    temp = a; a = b; b = temp;
-    temp = c; c = d; d = temp;
-  }
-  if (a > d) {
-    temp = a; a = d; d = temp;
-  }
-  if (b > c) {
-    temp = b; b = c; c = temp;
-  }
+  // Products stay below 2^31 for totals up to kMaxTotal.
+  Orient(a, b, c, d);
   const int a0 = a;
   const int b0 = b;
   const int c0 = c;

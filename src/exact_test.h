@@ -7,8 +7,33 @@
 #define FISHER2X2_EXACT_TEST_H
 
 #include <cfloat>
+#include <cstdint>
+#include <utility>
 
 #include "soft_extended.h"
+#include "uint128.h"
+
+// The orientation that every computation of the tool shares: three
+// exchanges, tested in this order, each on what the one before left.
+//  1. If a*d > b*c, the columns trade places (a with b, c with d).
+//  2. If a > d, a and d trade places.
+//  3. If b > c, b and c trade places.
+// None changes the table's probability among the tables with its margins.
+// Afterwards a <= d, b <= c and a*d <= b*c: the tail on the observed side
+// runs towards a = 0, the opposite tail from a = a+b inwards.
+inline bool ProductGreater(int a, int d, int b, int c) { return a * d > b * c; }
+inline bool ProductGreater(std::uint64_t a, std::uint64_t d, std::uint64_t b, std::uint64_t c) {
+  return Compare(Mul64(a, d), Mul64(b, c)) > 0;
+}
+template <typename Count>
+void Orient(Count& a, Count& b, Count& c, Count& d) {
+  if (ProductGreater(a, d, b, c)) {
+    std::swap(a, b);
+    std::swap(c, d);
+  }
+  if (a > d) std::swap(a, d);
+  if (b > c) std::swap(b, c);
+}
 
 // Largest total a+b+c+d the table can hold.
 constexpr int kMaxTotal = 50000;

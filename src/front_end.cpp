@@ -1,7 +1,7 @@
 // fisher2x2: the p-value of Fisher's exact test on 2x2 tables.
 //
 //   fisher2x2 a b c d test
-//   fisher2x2 --batch [--precise] [file]
+//   fisher2x2 --batch [--precise | --log10] [file]
 //
 // The first form writes the one-tailed (test = 1) or two-tailed (any other
 // test) p-value as "%10.6f" with no line end, and exits 0. Counts below 0 or
@@ -32,11 +32,11 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 --batch [--precise] [file]\n";
+    "       fisher2x2 --batch [--precise | --log10] [file]\n";
 
 constexpr char kHelp[] =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 --batch [--precise] [file]\n"
+    "       fisher2x2 --batch [--precise | --log10] [file]\n"
     "\n"
     "Fisher's exact test on the 2x2 table   a b\n"
     "                                       c d\n"
@@ -48,16 +48,20 @@ constexpr char kHelp[] =
     "Writes the p-value as \"%10.6f\" (six decimals, right-aligned in ten\n"
     "columns) with no line end, and exits 0. Counts out of range write\n"
     "nothing and exit 0. Arguments are read like atoi; numerals beyond the\n"
-    "32-bit range saturate.\n"
+    "32-bit range saturate. For larger tables use --batch.\n"
     "\n"
     "  -b, --batch    read one table \"a b c d test\" per line from file, or\n"
     "                 standard input if there is none or it is -, and write\n"
     "                 one line per input line: the p-value as above, or an\n"
-    "                 empty line for counts out of range, blank lines,\n"
+    "                 empty line for negative counts, blank lines,\n"
     "                 # comments and malformed lines (reported on standard\n"
-    "                 error with their line number)\n"
-    "  -p, --precise  with --batch: the shortest decimal that reads back as\n"
-    "                 the p-value's double, such as 7.175066786244488e-25\n"
+    "                 error with their line number). Counts up to 2^63 - 1\n"
+    "                 in all; tables above 50000 get the accurate value\n"
+    "  -p, --precise  with --batch: the accurate p-value (relative error\n"
+    "                 below 1e-12) as the shortest decimal that reads back as\n"
+    "                 its double, such as 7.175066786244485e-25; below the\n"
+    "                 doubles, 17 digits from its logarithm (never 0)\n"
+    "  -l, --log10    with --batch: -log10 of the accurate p-value, 0 for 1\n"
     "\n"
     "Exit status 1: the result could not be written, or in batch mode a\n"
     "malformed line or an unreadable file; 2: fewer than five arguments that\n"
@@ -104,7 +108,7 @@ int ToInt(const char* s) {
 }
 
 // Fewer than five arguments: options. --help and --version stand alone;
-// otherwise --batch, with --precise and one file operand at most.
+// otherwise --batch, with --precise or --log10 and one file operand at most.
 int Options(int argc, char* argv[]) {
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     return Emit(kHelp, sizeof kHelp - 1);
@@ -112,7 +116,7 @@ int Options(int argc, char* argv[]) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     return Emit(kVersion, sizeof kVersion - 1);
   }
-  bool batch = false, precise = false, operands_only = false;
+  bool batch = false, precise = false, log10 = false, operands_only = false;
   const char* file = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -125,6 +129,8 @@ int Options(int argc, char* argv[]) {
       batch = true;
     } else if (std::strcmp(arg, "--precise") == 0) {
       precise = true;
+    } else if (std::strcmp(arg, "--log10") == 0) {
+      log10 = true;
     } else if (arg[1] == '-') {
       return Usage();
     } else {
@@ -133,23 +139,27 @@ int Options(int argc, char* argv[]) {
           batch = true;
         } else if (*f == 'p') {
           precise = true;
+        } else if (*f == 'l') {
+          log10 = true;
         } else {
           return Usage();
         }
       }
     }
   }
-  if (!batch) return Usage();
+  if (!batch || (precise && log10)) return Usage();
+  const BatchFormat format =
+      precise ? BatchFormat::kPrecise : log10 ? BatchFormat::kLog10 : BatchFormat::kSixDecimals;
 
   if (file == nullptr || std::strcmp(file, "-") == 0) {
-    return RunBatch(STDIN_FILENO, "standard input", precise);
+    return RunBatch(STDIN_FILENO, "standard input", format);
   }
   const int fd = open(file, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     ComplainErrno(file, errno);
     return 1;
   }
-  const int status = RunBatch(fd, file, precise);
+  const int status = RunBatch(fd, file, format);
   close(fd);
   return status;
 }

@@ -86,3 +86,61 @@ std::size_t FormatShortest(double p, char* out) {
   if (p > 1.0) p = 1.0;
   return static_cast<std::size_t>(std::to_chars(out, out + kPValueTextMax, p).ptr - out);
 }
+
+namespace {
+
+std::size_t WriteDigits(std::uint64_t v, char* out) {
+  char tmp[20];
+  std::size_t n = 0;
+  do {
+    tmp[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  for (std::size_t i = 0; i < n; ++i) out[i] = tmp[n - 1 - i];
+  return n;
+}
+
+DD FromInt64(std::int64_t v) {
+  const DD magnitude = dd::FromUint64(v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v));
+  return v < 0 ? dd::Neg(magnitude) : magnitude;
+}
+
+}  // namespace
+
+// log10 p = e + f with e an integer and 0 <= f < 1; p = 10^f 10^e, and the
+// 17 digits are 10^f * 10^16 rounded to an integer (10^16 <= it <= 10^17:
+// a carry to 10^17 moves to the exponent).
+std::size_t FormatFromLog(DD log_p, char* out) {
+  const DD l10 = dd::Div(log_p, dd::kLn10);
+  std::int64_t e = dd::Floor(l10);
+  const DD f = dd::Sub(l10, FromInt64(e));
+  const DD scaled = dd::Mul(dd::Exp(dd::Mul(f, dd::kLn10)), DD(1e16));
+  auto digits = static_cast<std::uint64_t>(dd::Floor(dd::Add(scaled, DD(0.5))));
+  constexpr std::uint64_t kLow = 10000000000000000U, kHigh = 100000000000000000U;
+  if (digits >= kHigh) {
+    digits = (digits + 5) / 10;
+    ++e;
+  } else if (digits < kLow) {  // f a rounding below 0
+    digits *= 10;
+    --e;
+  }
+  char text[20];
+  WriteDigits(digits, text);  // 17 digits
+  std::size_t n = 0;
+  out[n++] = text[0];
+  out[n++] = '.';
+  std::memcpy(out + n, text + 1, 16);
+  n += 16;
+  out[n++] = 'e';
+  out[n++] = e < 0 ? '-' : '+';
+  return n + WriteDigits(e < 0 ? 0 - static_cast<std::uint64_t>(e) : static_cast<std::uint64_t>(e), out + n);
+}
+
+std::size_t FormatLog10(DD log_p, char* out) {
+  const double v = -dd::Div(log_p, dd::kLn10).hi;
+  if (!(v > 0)) {
+    out[0] = '0';
+    return 1;
+  }
+  return static_cast<std::size_t>(std::to_chars(out, out + kPValueTextMax, v).ptr - out);
+}

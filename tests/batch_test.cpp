@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <cfloat>
+#include <cstdint>
+
+#include "accurate.h"
 #include "exact_test.h"
 #include "run_tool.h"
 
@@ -67,7 +71,8 @@ TEST(Batch, LinesAreTheSingleRunsWithLineEnds) {
   EXPECT_EQ(r.status, 0);
 }
 
-TEST(Batch, PreciseReadsBackAsTheEnginesDouble) {
+// --precise writes the accurate computation's double, and reads back as it.
+TEST(Batch, PreciseReadsBackAsTheAccurateDouble) {
   const std::vector<Table> tables = Tables(3000);
   std::string input;
   for (const Table& t : tables) input += Line(t);
@@ -75,23 +80,41 @@ TEST(Batch, PreciseReadsBackAsTheEnginesDouble) {
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> lines = Split(r.out);
   ASSERT_EQ(lines.size(), tables.size());
-  FillLogFactorial(kMaxTotal);
   for (std::size_t i = 0; i < tables.size(); ++i) {
     const Table& t = tables[i];
-    const double p = std::min(FisherTest(t.a, t.b, t.c, t.d, t.test), 1.0);
-    ASSERT_EQ(std::strtod(lines[i].c_str(), nullptr), p) << Line(t) << lines[i];
+    const AccuratePValue p = AccurateTest(static_cast<std::uint64_t>(t.a), static_cast<std::uint64_t>(t.b),
+                                          static_cast<std::uint64_t>(t.c), static_cast<std::uint64_t>(t.d),
+                                          t.test == 1);
+    const double v = PValue(p);
+    if (v >= DBL_MIN) {
+      ASSERT_EQ(std::strtod(lines[i].c_str(), nullptr), v) << Line(t) << lines[i];
+    } else {
+      ASSERT_NE(lines[i].find("e-"), std::string::npos) << lines[i];
+    }
     ASSERT_EQ(lines[i].find_first_of(" +"), std::string::npos) << lines[i];
+    ASSERT_NE(lines[i], "0");
   }
 }
 
-TEST(Batch, PreciseKnownValues) {
-  const Result r = Tool({"-bp"}, nullptr,
-                        "3 1 1 3 2\n22 0 0 102 2\n0 0 0 0 1\n0 1 1 2 2\n"
-                        "12500 12500 12500 12500 2\n-1 0 0 0 1\n");
-  EXPECT_EQ(r.out, "0.25714285714285673\n7.175066786244488e-25\n1\n1\n1\n\n");
-  EXPECT_EQ(r.status, 0);
-  // 22 0 0 102 two-tailed is 2 / C(124, 22) = 7.1750667862...e-25.
-  EXPECT_NEAR(std::strtod(Split(r.out)[1].c_str(), nullptr), 7.1750667862e-25, 5e-36);
+// Values checked against 256-bit arithmetic (tests/reference.py).
+TEST(Batch, PreciseAndLog10KnownValues) {
+  const std::string input =
+      "3 1 1 3 2\n22 0 0 102 2\n0 0 0 0 1\n0 1 1 2 2\n12500 12500 12500 12500 2\n-1 0 0 0 1\n"
+      "0 25000 25000 0 2\n781 23171 4963 2455001 2\n333 381 801722 7664285 2\n2147483647 1 1 1 1\n";
+  const Result p = Tool({"-bp"}, nullptr, input);
+  EXPECT_EQ(p.out,
+            "0.2571428571428571\n7.175066786244521e-25\n1\n1\n1\n\n8.8667387605176924e-15050\n"
+            "8.0803565757657444e-611\n2.8020434689535678e-145\n1.8626451470625527e-09\n");
+  EXPECT_EQ(p.status, 0);
+  const Result l = Tool({"--batch", "--log10"}, nullptr, input);
+  EXPECT_EQ(l.out,
+            "0.5898255349109508\n24.144174052118363\n0\n0\n0\n\n15049.052236086904\n"
+            "610.0925694739444\n144.55252513165544\n8.72986987476104\n");
+  EXPECT_EQ(l.status, 0);
+  const Result six = Tool({"-b"}, nullptr, input);
+  EXPECT_EQ(six.out,
+            "  0.257143\n  0.000000\n  1.000000\n  1.000000\n  1.000000\n\n  0.000000\n"
+            "  0.000000\n  0.000000\n  0.000000\n");
 }
 
 struct OddCase {
@@ -121,8 +144,11 @@ TEST(Batch, OddInput) {
       {"signs", {"-b"}, "+3 1 1 +3 -5\n3 1 1 3 -2147483648\n", "  0.257143\n  0.257143\n", "", 0},
       {"leading zeros", {"-b"}, "0003 01 1 000000000000000000003 -0000000002147483648\n-0 0 0 0 1\n",
        "  0.257143\n  1.000000\n", "", 0},
-      {"counts out of range", {"-b"}, "-1 2 3 4 1\n12500 12500 12500 12501 2\n2147483647 1 1 1 1\n",
-       "\n\n\n", "", 0},
+      {"a negative count", {"-b"}, "-1 2 3 4 1\n3 1 -9223372036854775808 3 1\n", "\n\n", "", 0},
+      {"beyond 50000 and 32 bits", {"-b"},
+       "12500 12500 12500 12501 2\n2147483648 1 1 1 1\n9223372036854775806 1 0 0 1\n"
+       "1 1 1 1 -9223372036854775808\n1000000000 1000000000 1000000000 1000000000 1\n",
+       "  1.000000\n  0.000000\n  1.000000\n  1.000000\n  0.500013\n", "", 0},
       {"four fields", {"-b"}, "3 1 1 3\n", "\n", "fisher2x2: line 1: expected five integers\n", 1},
       {"six fields", {"-b"}, "3 1 1 3 2 7\n", "\n", "fisher2x2: line 1: expected five integers\n", 1},
       {"a word", {"-b"}, "3 1 1 3 2\n\nbad\n3 1 1 3 1\n", "  0.257143\n\n\n  0.242857\n",
@@ -132,15 +158,18 @@ TEST(Batch, OddInput) {
        "fisher2x2: line 1: field 3 is not an integer\nfisher2x2: line 2: field 5 is not an integer\n"
        "fisher2x2: line 3: field 1 is not an integer\nfisher2x2: line 4: field 5 is not an integer\n"
        "fisher2x2: line 5: field 2 is not an integer\n", 1},
-      {"beyond 32 bits", {"-b"},
-       "2147483648 1 1 1 1\n3 1 1 3 -2147483649\n1 1 1 1 99999999999999999999\n"
-       "1 1 1 1 18446744073709551617\n1 1 1 1 00012345678901\n",
-       "\n\n\n\n\n",
-       "fisher2x2: line 1: field 1 is beyond the 32-bit range\n"
-       "fisher2x2: line 2: field 5 is beyond the 32-bit range\n"
-       "fisher2x2: line 3: field 5 is beyond the 32-bit range\n"
-       "fisher2x2: line 4: field 5 is beyond the 32-bit range\n"
-       "fisher2x2: line 5: field 5 is beyond the 32-bit range\n", 1},
+      {"beyond 64 bits", {"-b"},
+       "9223372036854775808 1 1 1 1\n3 1 1 3 -9223372036854775809\n1 1 1 1 99999999999999999999\n"
+       "1 1 1 1 18446744073709551617\n1 1 1 1 000123456789012345678901\n"
+       "9223372036854775807 1 0 0 1\n5000000000000000000 5000000000000000000 0 0 1\n",
+       "\n\n\n\n\n\n\n",
+       "fisher2x2: line 1: field 1 is beyond the 64-bit range\n"
+       "fisher2x2: line 2: field 5 is beyond the 64-bit range\n"
+       "fisher2x2: line 3: field 5 is beyond the 64-bit range\n"
+       "fisher2x2: line 4: field 5 is beyond the 64-bit range\n"
+       "fisher2x2: line 5: field 5 is beyond the 64-bit range\n"
+       "fisher2x2: line 6: the total is beyond the 64-bit range\n"
+       "fisher2x2: line 7: the total is beyond the 64-bit range\n", 1},
       {"longest line", {"-b"}, "3 1 1 3 2" + pad + "\n", "  0.257143\n", "", 0},
       {"one byte too long", {"-b"}, "3 1 1 3 2" + pad + " \n3 1 1 3 1\n", "\n  0.242857\n",
        "fisher2x2: line 1: longer than 4095 bytes\n", 1},
@@ -188,7 +217,7 @@ TEST(Batch, MisuseIsAUsageError) {
   for (const auto& args : cases) {
     const Result r = Tool(args, nullptr, "3 1 1 3 2\n");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "usage: fisher2x2 a b c d test\n       fisher2x2 --batch [--precise] [file]\n");
+    EXPECT_EQ(r.err, kUsageText);
     EXPECT_EQ(r.status, 2);
   }
 }
@@ -198,7 +227,7 @@ TEST(Batch, MisuseIsAUsageError) {
 TEST(Batch, OrderDoesNotMatter) {
   std::vector<Table> tables = Tables(400);
   std::rotate(tables.begin(), tables.end() - 400, tables.end());  // large ones first
-  for (const char* mode : {"-b", "-bp"}) {
+  for (const char* mode : {"-b", "-bp", "-bl"}) {
     std::string forward, backward;
     for (const Table& t : tables) forward += Line(t);
     for (auto t = tables.rbegin(); t != tables.rend(); ++t) backward += Line(*t);

@@ -16,6 +16,10 @@
 
 extern char** environ;
 
+// The usage lines, on standard error for every misuse.
+constexpr const char* kUsageText =
+    "usage: fisher2x2 a b c d test\n       fisher2x2 --batch [--precise | --log10] [file]\n";
+
 struct Result {
   std::string out, err;
   int status = -1;

@@ -1,0 +1,108 @@
+// Double-double arithmetic: a value hi + lo carried in two doubles, about
+// 106 significant bits, from IEEE double operations only (+, -, *, / rounded
+// to nearest, no fused multiply-add), so that every target computes the
+// same bits. With its own logarithm and exponential, for the accurate
+// computation of tables of every size.
+//
+// Error bounds, with u = 2^-53 (all values finite, well inside the normal
+// range: magnitudes between 2^-900 and 2^900):
+//  - TwoSum, QuickTwoSum, TwoProd are exact (Knuth, Dekker);
+//  - Add and Sub are within 2^-104 of the exact result, relative;
+//  - Mul and Div are within 2^-102, relative;
+//  - Log(x) is within 2^-100 * max(1, |ln x|) of ln x, absolute;
+//  - Exp(x) is within 2^-99 of e^x, relative, for -700 <= x <= 700.
+// Log and Exp are checked against 256-bit arithmetic in the tests.
+#ifndef FISHER2X2_DOUBLE_DOUBLE_H
+#define FISHER2X2_DOUBLE_DOUBLE_H
+
+#include <cstdint>
+
+struct DD {
+  double hi = 0.0, lo = 0.0;
+  constexpr DD() = default;
+  constexpr DD(double h) : hi(h) {}  // NOLINT: a double is a double-double
+  constexpr DD(double h, double l) : hi(h), lo(l) {}
+};
+
+namespace dd {
+
+// s + e = a + b exactly.
+constexpr DD TwoSum(double a, double b) {
+  const double s = a + b;
+  const double bb = s - a;
+  return {s, (a - (s - bb)) + (b - bb)};
+}
+
+// The same, when |a| >= |b| or a = 0.
+constexpr DD QuickTwoSum(double a, double b) {
+  const double s = a + b;
+  return {s, b - (s - a)};
+}
+
+// Dekker's split: a = h + l with h and l of at most 26 significant bits.
+constexpr void Split(double a, double& h, double& l) {
+  const double c = 134217729.0 * a;  // 2^27 + 1
+  h = c - (c - a);
+  l = a - h;
+}
+
+// p + e = a * b exactly.
+constexpr DD TwoProd(double a, double b) {
+  const double p = a * b;
+  double ah = 0, al = 0, bh = 0, bl = 0;
+  Split(a, ah, al);
+  Split(b, bh, bl);
+  return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
+}
+
+constexpr DD Add(DD a, DD b) {
+  DD s = TwoSum(a.hi, b.hi);
+  const DD t = TwoSum(a.lo, b.lo);
+  s.lo += t.hi;
+  s = QuickTwoSum(s.hi, s.lo);
+  s.lo += t.lo;
+  return QuickTwoSum(s.hi, s.lo);
+}
+
+constexpr DD Neg(DD a) { return {-a.hi, -a.lo}; }
+constexpr DD Sub(DD a, DD b) { return Add(a, Neg(b)); }
+
+constexpr DD Mul(DD a, DD b) {
+  DD p = TwoProd(a.hi, b.hi);
+  p.lo += a.hi * b.lo + a.lo * b.hi;
+  return QuickTwoSum(p.hi, p.lo);
+}
+
+constexpr DD Div(DD a, DD b) {
+  const double q1 = a.hi / b.hi;
+  DD r = Sub(a, Mul(b, q1));
+  const double q2 = r.hi / b.hi;
+  r = Sub(r, Mul(b, q2));
+  const double q3 = r.hi / b.hi;
+  return Add(QuickTwoSum(q1, q2), q3);
+}
+
+// Multiplies by 2^k exactly (no overflow or underflow in range).
+DD Scale(DD a, int k);
+
+// An unsigned 64-bit integer, exactly.
+DD FromUint64(std::uint64_t n);
+
+// The 128-bit integer hi * 2^64 + lo, to within 2^-105 relative.
+DD FromUint128(std::uint64_t hi, std::uint64_t lo);
+
+// The largest integer not above a.hi + a.lo, for |a| < 2^62.
+std::int64_t Floor(DD a);
+
+// ln 2, ln 10 and ln(2 pi)/2, to 106 bits.
+extern const DD kLn2, kLn10, kHalfLn2Pi;
+
+// ln x for x > 0.
+DD Log(DD x);
+
+// e^x.
+DD Exp(DD x);
+
+}  // namespace dd
+
+#endif  // FISHER2X2_DOUBLE_DOUBLE_H
