@@ -17,8 +17,8 @@
 //    decision is exact (Less).
 // 3. Both tails are summed outward from their largest term, relative to p0,
 //    each term from its neighbour by the ratio of their probabilities and
-//    anew from its log-probability every kAnchorSteps tables, until what is
-//    left cannot change the sum (kNegligible).
+//    anew from its log-probability every few hundred tables (AnchorSteps),
+//    until what is left cannot change the sum (kNegligible).
 #include "accurate.h"
 
 #include "exact_compare.h"
@@ -128,9 +128,35 @@ DD Bd0(std::uint64_t x, DD m, DD delta) {
 struct Margins {
   std::uint64_t r1, r2, c1, c2, n;
   bool small;       // n <= kMaxTotal: from the table of ln k!
+  DD margin_terms;  // then the margins' entries less the total's
   DD total;         // n
   DD expected[4];   // of the cells a, b, c, d: r1 c1 / n, r1 c2 / n, r2 c1 / n, r2 c2 / n
+  // The h terms of the margins and the total (see HTerm), the same for
+  // every table with these margins.
+  DD margin_h, margin_up, margin_down;
+  int margin_count;
 };
+
+// Adds sign * h(v) to *h: from the table below 64; above, Stirling's series
+// into *h, ln v / 2 gathered as a factor of *up (plus) or *down (minus), and
+// ln(2 pi)/2 counted in *count.
+void HTerm(std::uint64_t v, bool plus, DD* h, DD* up, DD* down, int* count) {
+  if (v == 0) return;
+  DD term;
+  if (v < 64) {
+    term = small_h[v];
+  } else {
+    term = StirlingError(v);
+    if (plus) {
+      *up = Mul(*up, FromUint64(v));
+      ++*count;
+    } else {
+      *down = Mul(*down, FromUint64(v));
+      --*count;
+    }
+  }
+  *h = plus ? Add(*h, term) : Sub(*h, term);
+}
 
 Margins MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d) {
   Margins m{};
@@ -142,6 +168,8 @@ Margins MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint
   m.small = m.n <= static_cast<std::uint64_t>(kMaxTotal);
   if (m.small) {
     FillLogFactorials(static_cast<int>(m.n));
+    const DD* const L = log_factorial;
+    m.margin_terms = Sub(Add(Add(Add(L[m.r1], L[m.r2]), L[m.c1]), L[m.c2]), L[m.n]);
     return m;
   }
   if (!small_h_ready) FillSmallH();
@@ -152,16 +180,19 @@ Margins MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint
     const U128 p = Mul64(rows[i], cols[i]);
     m.expected[i] = Div(dd::FromUint128(p.hi, p.lo), m.total);
   }
+  m.margin_h = DD(0.0);
+  m.margin_up = m.margin_down = DD(1.0);
+  m.margin_count = 0;
+  const std::uint64_t values[5] = {m.r1, m.r2, m.c1, m.c2, m.n};
+  for (int i = 0; i < 5; ++i) HTerm(values[i], i < 4, &m.margin_h, &m.margin_up, &m.margin_down, &m.margin_count);
   return m;
 }
 
 LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
   const std::uint64_t cells[4] = {x, m.r1 - x, m.c1 - x, m.r2 - m.c1 + x};
   if (m.small) {
-    const DD* const L = log_factorial;
-    DD s = Add(Add(Add(L[m.r1], L[m.r2]), L[m.c1]), L[m.c2]);
-    s = Sub(s, L[m.n]);
-    for (std::uint64_t cell : cells) s = Sub(s, L[cell]);
+    DD s = m.margin_terms;
+    for (std::uint64_t cell : cells) s = Sub(s, log_factorial[cell]);
     return {s, kTableError};
   }
 
@@ -177,30 +208,10 @@ LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
     bd = Add(bd, Bd0(cells[i], m.expected[i], (i == 0 || i == 3) ? delta : dd::Neg(delta)));
   }
 
-  // The h terms: those below 64 from the table; for the others, ln(2 pi)/2
-  // counted, ln n / 2 gathered into one ratio, and Stirling's series.
-  const std::uint64_t values[9] = {m.r1, m.r2, m.c1, m.c2, m.n, cells[0], cells[1], cells[2], cells[3]};
-  DD h(0.0), up(1.0), down(1.0);
-  int count = 0;
-  for (int i = 0; i < 9; ++i) {
-    const std::uint64_t v = values[i];
-    const bool plus = i < 4;
-    if (v == 0) continue;
-    DD term;
-    if (v < 64) {
-      term = small_h[v];
-    } else {
-      term = StirlingError(v);
-      if (plus) {
-        up = Mul(up, FromUint64(v));
-        ++count;
-      } else {
-        down = Mul(down, FromUint64(v));
-        --count;
-      }
-    }
-    h = plus ? Add(h, term) : Sub(h, term);
-  }
+  // The h terms: the margins' and the total's, then the cells'.
+  DD h = m.margin_h, up = m.margin_up, down = m.margin_down;
+  int count = m.margin_count;
+  for (std::uint64_t cell : cells) HTerm(cell, false, &h, &up, &down, &count);
   const DD half_log = Mul(Log(Div(up, down)), DD(0.5));
   h = Add(h, Add(half_log, Mul(dd::kHalfLn2Pi, DD(static_cast<double>(count)))));
 
@@ -220,9 +231,16 @@ LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
 constexpr double kNegligible = 0x1p-60;
 
 // Between anchors, each term is its neighbour times a ratio of products of
-// two counts, within 8 roundings (4 of them converting counts beyond 2^53):
-// after 256 steps within 256 * 8 * 2^-53 < 2.3e-13, relative.
-constexpr int kAnchorSteps = 256;
+// two counts: one rounding for the division and one for the multiplication,
+// two more for the products once they may pass 2^53 (totals above 2^26),
+// and four more for the conversions once counts may (totals from 2^53). So
+// the steps between anchors, 1024, 512 or 256, keep every term within
+// 2048 * 2^-53 < 2.3e-13 of its value, relative.
+int AnchorSteps(std::uint64_t n) {
+  if (n <= (std::uint64_t{1} << 26)) return 1024;
+  if (n < (std::uint64_t{1} << 53)) return 512;
+  return 256;
+}
 
 struct Walk {
   Margins m;
@@ -233,7 +251,7 @@ struct Walk {
 
 // P(x) / p0 as a double.
 double Relative(const Walk& w, std::uint64_t x) {
-  return Exp(Sub(LogProbability(w.m, x).value, w.log_p0)).hi;
+  return dd::ExpToDouble(Sub(LogProbability(w.m, x).value, w.log_p0));
 }
 
 // Compensated sum (Neumaier): s + c.
@@ -253,14 +271,18 @@ struct Sum {
 void AddTail(const Walk& w, std::uint64_t from, int step, std::uint64_t last, double t, Sum& sum) {
   const Margins& m = w.m;
   std::uint64_t x = from;
+  const int anchor_steps = AnchorSteps(m.n);
   for (int since = 0;;) {
     sum.Add(t);
     if (x == last) return;
-    const double a = static_cast<double>(x), b = static_cast<double>(m.r1 - x);
-    const double c = static_cast<double>(m.c1 - x), d = static_cast<double>(m.r2 - m.c1 + x);
+    // Counts below 2^63: converted as signed, which every target does fast.
+    const auto a = static_cast<double>(static_cast<std::int64_t>(x));
+    const auto b = static_cast<double>(static_cast<std::int64_t>(m.r1 - x));
+    const auto c = static_cast<double>(static_cast<std::int64_t>(m.c1 - x));
+    const auto d = static_cast<double>(static_cast<std::int64_t>(m.r2 - m.c1 + x));
     const double q = step < 0 ? (a * d) / ((b + 1) * (c + 1)) : (b * c) / ((a + 1) * (d + 1));
     x = step < 0 ? x - 1 : x + 1;
-    if (++since == kAnchorSteps) {
+    if (++since == anchor_steps) {
       t = Relative(w, x);
       since = 0;
     } else {
@@ -362,7 +384,7 @@ AccuratePValue AccurateTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, s
   }
   if (hi == a + 1) return {DD(0.0), DD(1.0), true};  // every table is included
   if (hi <= a + b) {
-    AddTail(w, hi, +1, a + b, Exp(Sub(at_hi.value, w.log_p0)).hi, sum);
+    AddTail(w, hi, +1, a + b, dd::ExpToDouble(Sub(at_hi.value, w.log_p0)), sum);
   }
   return {w.log_p0, dd::QuickTwoSum(sum.s, sum.c), false};
 }
@@ -377,11 +399,11 @@ double PValue(const AccuratePValue& p) {
   if (p.whole) return 1.0;
   double v;
   if (p.log_p0.hi > -650) {
-    v = Mul(Exp(p.log_p0), p.sum).hi;
+    v = dd::ExpToDouble(p.log_p0) * (p.sum.hi + p.sum.lo);
   } else if (p.log_p0.hi < -800) {
     v = 0.0;  // the sum is below 2^64: p < e^-755
   } else {
-    v = Exp(LogPValue(p)).hi;
+    v = dd::ExpToDouble(LogPValue(p));
   }
   return v > 1.0 ? 1.0 : v;
 }

@@ -201,3 +201,24 @@ DD Exp(DD x) {
 }
 
 }  // namespace dd
+
+namespace dd {
+
+// As Exp, with s = x - k ln 2 - j/128 carried as one double (within 2^-60
+// of the exact difference for |x| <= 750), and
+//   e^s - 1 = s + s^2/2 + ... + s^7/7!,
+// the omitted terms below 2^-66; the sum is rounded a few times near
+// 2^-8 relative to the result, the table entry and the final scaling once.
+double ExpToDouble(DD x) {
+  if (x.hi < -800) return 0.0;
+  const double k = static_cast<double>(Nearest(x.hi * 1.4426950408889634));
+  const double r = (x.hi - k * kLn2A) + (x.lo - k * kLn2B - k * kLn2C);
+  const auto j = static_cast<int>(Nearest(r * 128.0));
+  const double s = r - j / 128.0;
+  const double p =
+      s * (1 + s * (0.5 + s * (1.0 / 6 + s * (1.0 / 24 + s * (1.0 / 120 + s * (1.0 / 720 + s * (1.0 / 5040)))))));
+  const DD t = kExpTable.v[j + 48];
+  return Scale(DD(t.hi + (t.lo + t.hi * p)), static_cast<int>(k)).hi;
+}
+
+}  // namespace dd

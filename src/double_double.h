@@ -103,6 +103,10 @@ DD Log(DD x);
 // e^x.
 DD Exp(DD x);
 
+// e^x rounded to a double, within 2 ulps where it is a normal double: the
+// same reduction as Exp with a polynomial in doubles.
+double ExpToDouble(DD x);
+
 }  // namespace dd
 
 #endif  // FISHER2X2_DOUBLE_DOUBLE_H
