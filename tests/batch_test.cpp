@@ -104,7 +104,7 @@ TEST(Batch, PreciseAndLog10KnownValues) {
   const Result p = Tool({"-bp"}, nullptr, input);
   EXPECT_EQ(p.out,
             "0.2571428571428571\n7.175066786244521e-25\n1\n1\n1\n\n8.8667387605176924e-15050\n"
-            "8.0803565757657444e-611\n2.8020434689535678e-145\n1.8626451470625527e-09\n");
+            "8.0803565757657444e-611\n2.8020434689535685e-145\n1.8626451470625527e-09\n");
   EXPECT_EQ(p.status, 0);
   const Result l = Tool({"--batch", "--log10"}, nullptr, input);
   EXPECT_EQ(l.out,
