@@ -1,17 +1,25 @@
 // libFuzzer target: arbitrary bytes through batch mode, against a model.
 //
-// The input stands in for the file that batch mode reads; its standard
-// output is captured. Each input line is judged by a model written with the
-// C library (strtoll, snprintf): blank or comment, a table, counts out of
-// range, or malformed; the output must have one line per input line, each
-// what the model expects, and the status must be 1 exactly when a line was
-// malformed.
+// The input's first byte picks the format (six decimals, --precise,
+// --log10); the rest stands in for the file that batch mode reads, and its
+// standard output is captured. Each input line is judged by a model written
+// with the C library (strtoll, snprintf): blank or comment, a table, a
+// negative count, or malformed (not five strict 64-bit integers, or a total
+// beyond 2^63 - 1); the output must have one line per input line, each what
+// the model expects, and the status must be 1 exactly when a line was
+// malformed. Tables up to 50000 in six decimals are the single run's
+// "%10.6f"; the others are the accurate computation's, formatted as the
+// tool promises (a plain or exponent decimal that is never 0, or -log10 p).
+// Inputs with numerals of more than 12 digits are passed over: a table of
+// balanced counts near 2^63 takes minutes (its spread is 10^9 tables).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cfloat>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +28,7 @@
 #include <vector>
 
 #include "batch.h"
+#include "accurate.h"
 #include "exact_test.h"
 
 namespace {
@@ -32,7 +41,7 @@ int in_fd = -1, out_fd = -1, null_fd = -1, saved_stdout = -1, saved_stderr = -1;
   std::abort();
 }
 
-// A strict 32-bit numeral: optional sign, then digits only.
+// A strict 64-bit numeral: optional sign, then digits only.
 bool Strict(const std::string& field, long long* value) {
   std::size_t i = field[0] == '+' || field[0] == '-' ? 1 : 0;
   if (i == field.size()) return false;
@@ -41,8 +50,12 @@ bool Strict(const std::string& field, long long* value) {
   }
   errno = 0;
   *value = std::strtoll(field.c_str(), nullptr, 10);
-  return errno == 0 && *value >= INT_MIN && *value <= INT_MAX;
+  return errno == 0;
 }
+
+BatchFormat format;
+AccuratePValue last;                  // the model's value of the last table
+const std::string kAccurate = "\x01";  // from Expected: see MatchesAccurate
 
 // The expected output line; *bad is set for a malformed line.
 std::string Expected(std::string line, bool* bad) {
@@ -74,15 +87,51 @@ std::string Expected(std::string line, bool* bad) {
       return "";
     }
   }
-  if (v[0] < 0 || v[1] < 0 || v[2] < 0 || v[3] < 0 || v[0] + v[1] + v[2] + v[3] > kMaxTotal) {
-    return "";
+  if (v[0] < 0 || v[1] < 0 || v[2] < 0 || v[3] < 0) return "";
+  unsigned long long n = 0;
+  for (int i = 0; i < 4; ++i) {
+    n += static_cast<unsigned long long>(v[i]);
+    if (n > static_cast<unsigned long long>(LLONG_MAX)) {
+      *bad = true;
+      return "";
+    }
   }
-  FillLogFactorial(static_cast<int>(v[0] + v[1] + v[2] + v[3]));
   char text[64];
-  std::snprintf(text, sizeof text, "%10.6f",
-                FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
-                           static_cast<int>(v[3]), static_cast<int>(v[4])));
-  return text;
+  if (format == BatchFormat::kSixDecimals && n <= static_cast<unsigned long long>(kMaxTotal)) {
+    FillLogFactorial(static_cast<int>(n));
+    std::snprintf(text, sizeof text, "%10.6f",
+                  FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
+                             static_cast<int>(v[3]), v[4] == 1 ? 1 : 2));
+    return text;
+  }
+  const AccuratePValue p = AccurateTest(static_cast<std::uint64_t>(v[0]), static_cast<std::uint64_t>(v[1]),
+                                        static_cast<std::uint64_t>(v[2]), static_cast<std::uint64_t>(v[3]),
+                                        v[4] == 1);
+  const double value = PValue(p);
+  if (value < 0 || value > 1) Fail("p-value out of [0, 1]", line, "");
+  if (format == BatchFormat::kSixDecimals) {
+    std::snprintf(text, sizeof text, "%10.6f", value);
+    return text;
+  }
+  last = p;
+  return kAccurate;
+}
+
+// The accurate formats: --log10 within its bound of the model's -log10 p;
+// --precise the shortest decimal of the model's double, or, below the
+// normal doubles, 17 digits and an exponent; never 0.
+bool MatchesAccurate(const std::string& got) {
+  char* end;
+  const double v = std::strtod(got.c_str(), &end);
+  if (got.empty() || *end != '\0' || got.find_first_of(" +") != std::string::npos) return false;
+  if (format == BatchFormat::kLog10) {
+    const double want = -LogPValue(last).hi / 2.302585092994046;
+    return std::fabs(v - want) <= 1e-12 * (want > 1 ? want : 1);
+  }
+  if (got == "0") return false;
+  const double want = PValue(last);
+  if (want >= DBL_MIN) return v == want;
+  return got.size() >= 22 && got[1] == '.' && got.find("e-") == 18;
 }
 
 }  // namespace
@@ -98,13 +147,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  format = data[0] % 3 == 0 ? BatchFormat::kSixDecimals
+                            : data[0] % 3 == 1 ? BatchFormat::kPrecise : BatchFormat::kLog10;
+  ++data;
+  --size;
+  for (std::size_t i = 0, run = 0; i < size; ++i) {  // numerals of 13 digits or more
+    run = data[i] >= '0' && data[i] <= '9' ? run + 1 : 0;
+    if (run > 12) return 0;
+  }
   if (ftruncate(in_fd, 0) != 0 || ftruncate(out_fd, 0) != 0) std::abort();
   if (pwrite(in_fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
   lseek(in_fd, 0, SEEK_SET);
   lseek(out_fd, 0, SEEK_SET);
   dup2(out_fd, STDOUT_FILENO);
   dup2(null_fd, STDERR_FILENO);
-  const int status = RunBatch(in_fd, "input", false);
+  const int status = RunBatch(in_fd, "input", format);
   dup2(saved_stdout, STDOUT_FILENO);
   dup2(saved_stderr, STDERR_FILENO);
 
@@ -124,7 +182,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string got = out.substr(out_pos, out_nl - out_pos);
     out_pos = out_nl + 1;
     bool bad;
-    if (got != Expected(line, &bad)) Fail("output differs from the model", line, got);
+    const std::string want = Expected(line, &bad);
+    if (want == kAccurate ? !MatchesAccurate(got) : got != want) {
+      Fail("output differs from the model", line, got);
+    }
     any_bad = any_bad || bad;
   }
   if (out_pos != out.size()) Fail("too many output lines", "", out);

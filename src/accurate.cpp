@@ -270,18 +270,24 @@ struct Sum {
 // follows.
 void AddTail(const Walk& w, std::uint64_t from, int step, std::uint64_t last, double t, Sum& sum) {
   const Margins& m = w.m;
-  std::uint64_t x = from;
   const int anchor_steps = AnchorSteps(m.n);
+  // Below 2^53 the cells are exact doubles and step by one exactly; beyond,
+  // each is converted afresh (as signed: every target converts those fast).
+  const bool exact = m.n < (std::uint64_t{1} << 53);
+  const double unit = step < 0 ? -1.0 : 1.0;
+  std::uint64_t x = from;
+  auto cell = [](std::uint64_t v) { return static_cast<double>(static_cast<std::int64_t>(v)); };
+  double a = cell(x), b = cell(m.r1 - x), c = cell(m.c1 - x), d = cell(m.r2 - m.c1 + x);
   for (int since = 0;;) {
     sum.Add(t);
     if (x == last) return;
-    // Counts below 2^63: converted as signed, which every target does fast.
-    const auto a = static_cast<double>(static_cast<std::int64_t>(x));
-    const auto b = static_cast<double>(static_cast<std::int64_t>(m.r1 - x));
-    const auto c = static_cast<double>(static_cast<std::int64_t>(m.c1 - x));
-    const auto d = static_cast<double>(static_cast<std::int64_t>(m.r2 - m.c1 + x));
     const double q = step < 0 ? (a * d) / ((b + 1) * (c + 1)) : (b * c) / ((a + 1) * (d + 1));
     x = step < 0 ? x - 1 : x + 1;
+    if (exact) {
+      a += unit, d += unit, b -= unit, c -= unit;
+    } else {
+      a = cell(x), b = cell(m.r1 - x), c = cell(m.c1 - x), d = cell(m.r2 - m.c1 + x);
+    }
     if (++since == anchor_steps) {
       t = Relative(w, x);
       since = 0;

@@ -11,12 +11,15 @@
 namespace dd {
 namespace {
 
-// 2 atanh(u) = ln((1 + u) / (1 - u)), by its series: 60 terms reach below
-// 2^-110 of the first for |u| <= 1/3.
+// |v| as a double, for the series' stopping tests.
+constexpr double Magnitude(DD v) { return v.hi < 0 ? -v.hi : v.hi; }
+
+// 2 atanh(u) = ln((1 + u) / (1 - u)), by its series, until a term falls
+// below 2^-112 of the sum (35 terms for |u| = 1/3).
 constexpr DD TwiceAtanh(DD u) {
   const DD u2 = Mul(u, u);
   DD term = u, sum = u;
-  for (int n = 1; n <= 60; ++n) {
+  for (int n = 1; Magnitude(term) > 0x1p-112 * Magnitude(sum); ++n) {
     term = Mul(term, u2);
     sum = Add(sum, Div(term, DD(2.0 * n + 1)));
   }
@@ -56,8 +59,8 @@ constexpr LogTable MakeLogTable() {
 }
 constexpr LogTable kLogTable = MakeLogTable();
 
-// e^(j / 128) for j = -48 .. 48, by the Taylor series (40 terms reach below
-// 2^-110 for |x| <= 3/8).
+// e^(j / 128) for j = -48 .. 48, by the Taylor series, until a term falls
+// below 2^-112 of the sum.
 struct ExpTable {
   DD v[97];
 };
@@ -66,7 +69,7 @@ constexpr ExpTable MakeExpTable() {
   for (int j = -48; j <= 48; ++j) {
     const DD x = DD(j / 128.0);
     DD term = DD(1.0), sum = DD(1.0);
-    for (int n = 1; n <= 40; ++n) {
+    for (int n = 1; Magnitude(term) > 0x1p-112 * Magnitude(sum); ++n) {
       term = Div(Mul(term, x), DD(static_cast<double>(n)));
       sum = Add(sum, term);
     }

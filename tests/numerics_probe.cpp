@@ -4,13 +4,18 @@
 //   log X_HI X_LO Y_HI Y_LO                 Y = Log(X)
 //   exp X_HI X_LO Y_HI Y_LO D               Y = Exp(X), D = ExpToDouble(X)
 //   lp A B C D V_HI V_LO BOUND              the log-probability and its bound
+// With the argument "tables", reads lines "a b c d test" instead and prints
+// for each the design's p-value (FisherTest, up to 50000; else 0) and the
+// accurate one, both as hexadecimal doubles (bench/accuracy_table.py).
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "accurate.h"
 #include "double_double.h"
+#include "exact_test.h"
 
 namespace {
 
@@ -36,7 +41,22 @@ std::uint64_t Below(std::uint64_t n) { return n == 0 ? 0 : rng() % (n + 1); }
 
 }  // namespace
 
-int main() {
+int Tables() {
+  FillLogFactorial(kMaxTotal);
+  unsigned long long v[5];
+  while (std::scanf("%llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4]) == 5) {
+    const unsigned long long n = v[0] + v[1] + v[2] + v[3];
+    const double design =
+        n <= kMaxTotal ? FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
+                                    static_cast<int>(v[3]), v[4] == 1 ? 1 : 2)
+                       : 0.0;
+    std::printf("%a %a\n", design, PValue(AccurateTest(v[0], v[1], v[2], v[3], v[4] == 1)));
+  }
+  return 0;
+}
+
+int main(int argc, char* argv[]) {
+  if (argc > 1 && std::strcmp(argv[1], "tables") == 0) return Tables();
   for (int i = 0; i < 20000; ++i) {
     double x;
     switch (i % 4) {
