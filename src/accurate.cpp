@@ -78,10 +78,23 @@ constexpr DD kInv1260 = dd::Div(DD(1.0), DD(1260.0));
 // h(n) - ln(2 pi n)/2, Stirling's series, for n >= 64:
 //   1/12n - 1/360n^3 + 1/1260n^5 - 1/1680n^7 + 1/1188n^9 - 691/360360n^11
 //   + 1/156n^13 - 3617/122400n^15,
-// the first omitted term below 2^-104 at n = 64. The first three terms are
-// double-doubles, the rest (below 2^-52.6) a double.
+// the first omitted term below 2^-104 at n = 64. The terms a double would
+// round by more than 2^-100 are double-doubles: the first three below 2^12,
+// the first alone from there (1/360n^3 < 2^-44.5, rounded by < 2^-97.5 of
+// the first term).
 DD StirlingError(std::uint64_t n) {
-  const DD y = Div(DD(1.0), FromUint64(n));
+  // 1/n: the double quotient and one correction, e = 1 - n y0 formed
+  // exactly (TwoProd), so y is within 2^-104 of 1/n.
+  const DD nd = FromUint64(n);
+  const double y0 = 1.0 / nd.hi;
+  const DD p = dd::TwoProd(nd.hi, y0);
+  const double e = ((1.0 - p.hi) - p.lo) - nd.lo * y0;
+  const DD y = dd::QuickTwoSum(y0, y0 * e);
+  if (n >= 4096) {
+    const double w = y.hi * y.hi;
+    const double rest = w * (1.0 / 360 - w * (1.0 / 1260 - w * (1.0 / 1680)));
+    return Mul(y, Sub(kInv12, DD(rest)));
+  }
   const DD y2 = Mul(y, y);
   const double w = y2.hi;
   const double tail =
@@ -104,10 +117,15 @@ constexpr DD kInv3 = dd::Div(DD(1.0), DD(3.0));
 // enough. With s = x + m and v = delta / s,
 //   bd0 = delta v + 2 x v^3 G(v^2),
 // summed as it stands where |v| <= 2^-6; otherwise x ln(x/m) - delta, whose
-// two terms cancel by at most a factor 2^7 there.
+// two terms cancel by at most a factor 2^7 there. (Where a rough v, from
+// doubles, already lies beyond 2^-6 by more than its rounding, the far form
+// is taken at once; either form holds near the boundary.)
 DD Bd0(std::uint64_t x, DD m, DD delta) {
   if (x == 0) return m;
   const DD xd = FromUint64(x);
+  // |v| from doubles first: the far branch needs no v.
+  const double rough = delta.hi / (xd.hi + m.hi);
+  if (rough > 0x1.01p-6 || rough < -0x1.01p-6) return Sub(Mul(xd, Log(Div(xd, m))), delta);
   const DD v = Div(delta, Add(xd, m));
   if (v.hi <= 0x1p-6 && v.hi >= -0x1p-6) {
     const DD w = Mul(v, v);

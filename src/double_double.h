@@ -77,13 +77,14 @@ constexpr DD Mul(DD a, DD b) {
   return QuickTwoSum(p.hi, p.lo);
 }
 
+// One quotient digit and one correction: a.hi - q1 b.hi is exact (q1 b.hi
+// is within an ulp of a.hi), and the remainder is rounded three times, each
+// within 2^-53 of it, so the correction is within 2^-104 of the quotient.
 constexpr DD Div(DD a, DD b) {
   const double q1 = a.hi / b.hi;
-  DD r = Sub(a, Mul(b, q1));
-  const double q2 = r.hi / b.hi;
-  r = Sub(r, Mul(b, q2));
-  const double q3 = r.hi / b.hi;
-  return Add(QuickTwoSum(q1, q2), q3);
+  const DD p = TwoProd(q1, b.hi);
+  const double r = (((a.hi - p.hi) - p.lo) + a.lo) - q1 * b.lo;
+  return QuickTwoSum(q1, r / b.hi);
 }
 
 // Multiplies by 2^k exactly (no overflow or underflow in range).

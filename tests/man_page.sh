@@ -48,7 +48,7 @@ run_example
 # Facts stated by both the page and --help.
 help=$("$tool" --help)
 text=$(sed 's/\\-/-/g; s/\\(mu/x/g' "$page")
-for fact in "usage: fisher2x2 a b c d test" "%10.6f" "50000" "atoi" "32-bit"; do
+for fact in "usage: fisher2x2 a b c d test" "%10.6f" "50000" "atoi" "32-bit" "2^63 - 1" "1e-12"; do
   grep -qF -- "$fact" <<<"$help" || fail "--help does not say '$fact'"
   grep -qF -- "$fact" <<<"$text" || fail "the page does not say '$fact'"
 done
