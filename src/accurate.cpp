@@ -29,7 +29,6 @@ namespace {
 
 using dd::Add;
 using dd::Div;
-using dd::Exp;
 using dd::FromUint64;
 using dd::Log;
 using dd::Mul;
@@ -120,14 +119,17 @@ constexpr DD kInv3 = dd::Div(DD(1.0), DD(3.0));
 // two terms cancel by at most a factor 2^7 there. (Where a rough v, from
 // doubles, already lies beyond 2^-6 by more than its rounding, the far form
 // is taken at once; either form holds near the boundary.)
+constexpr double kSeriesLimit = 1.0 / 64;                    // |v| for the series
+constexpr double kRoughLimit = kSeriesLimit * (1 + 1.0 / 256);  // and its rough form
+
 DD Bd0(std::uint64_t x, DD m, DD delta) {
   if (x == 0) return m;
   const DD xd = FromUint64(x);
   // |v| from doubles first: the far branch needs no v.
   const double rough = delta.hi / (xd.hi + m.hi);
-  if (rough > 0x1.01p-6 || rough < -0x1.01p-6) return Sub(Mul(xd, Log(Div(xd, m))), delta);
+  if (rough > kRoughLimit || rough < -kRoughLimit) return Sub(Mul(xd, Log(Div(xd, m))), delta);
   const DD v = Div(delta, Add(xd, m));
-  if (v.hi <= 0x1p-6 && v.hi >= -0x1p-6) {
+  if (v.hi <= kSeriesLimit && v.hi >= -kSeriesLimit) {
     const DD w = Mul(v, v);
     const double h = w.hi;
     const double tail = 1.0 / 11 + h * (1.0 / 13 + h * (1.0 / 15 + h * (1.0 / 17)));
@@ -210,6 +212,7 @@ LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
   const std::uint64_t cells[4] = {x, m.r1 - x, m.c1 - x, m.r2 - m.c1 + x};
   if (m.small) {
     DD s = m.margin_terms;
+    // cppcheck-suppress useStlAlgorithm ; a fixed order of four subtractions
     for (std::uint64_t cell : cells) s = Sub(s, log_factorial[cell]);
     return {s, kTableError};
   }
@@ -371,7 +374,7 @@ AccuratePValue AccurateTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, s
   if (guess >= static_cast<double>(a + b)) {
     g = a + b;
   } else if (guess > static_cast<double>(a + 1)) {
-    g = static_cast<std::uint64_t>(guess + 0.5);
+    g = static_cast<std::uint64_t>(guess);  // a starting point: any nearby table does
   }
   if (Less(w, g, &probe)) {
     hi = g;

@@ -101,12 +101,16 @@ double PowerOfTwo(int k) {  // -1022 <= k <= 1023
 
 // ln 10 = 3 ln 2 + 2 atanh(1/9); ln pi = ln 3 + 2 atanh((pi - 3) / (pi + 3)),
 // ln 3 = 2 ln 2 + 2 atanh(-1/7).
-const DD kLn2 = kLn2Value;
-const DD kLn10 = Add(Mul(kLn2Value, DD(3.0)), TwiceAtanh(Div(DD(1.0), DD(9.0))));
-const DD kHalfLn2Pi = Mul(
+namespace {
+constexpr DD kLn10Value = Add(Mul(kLn2Value, DD(3.0)), TwiceAtanh(Div(DD(1.0), DD(9.0))));
+constexpr DD kHalfLn2PiValue = Mul(
     Add(Add(Mul(kLn2Value, DD(3.0)), TwiceAtanh(Div(DD(-1.0), DD(7.0)))),
         TwiceAtanh(Div(Sub(kPi, DD(3.0)), Add(kPi, DD(3.0))))),
     DD(0.5));
+}  // namespace
+constexpr DD kLn2 = kLn2Value;
+constexpr DD kLn10 = kLn10Value;
+constexpr DD kHalfLn2Pi = kHalfLn2PiValue;
 
 DD Scale(DD a, int k) {
   while (k > 1023) {
@@ -149,8 +153,9 @@ std::int64_t Floor(DD a) {
     return f;
   }
   // a.hi is an integer; |a.lo| is below 2^10 for |a| < 2^62.
-  if (a.lo == 0) return f;
-  return f + Floor(DD(a.lo));
+  auto g = static_cast<std::int64_t>(a.lo);
+  if (static_cast<double>(g) > a.lo) --g;
+  return f + g;
 }
 
 // x = 2^e * m with m in [0.75, 1.5), and m = c (1 + u) / (1 - u) with
@@ -168,7 +173,9 @@ DD Log(DD x) {
     m = Scale(m, -1);
     ++e;
   }
-  const auto i = static_cast<int>(m.hi * 128.0 + 0.5);  // 96 .. 192
+  // The nearest table point, or its neighbour where m.hi * 128 + 0.5 rounds
+  // up: either keeps |m - c| within the bound below.
+  const auto i = static_cast<int>(m.hi * 128.0 + 0.5);  // NOLINT(bugprone-incorrect-roundings)
   const double c = i / 128.0;
   const DD u = Div(TwoSum(m.hi - c, m.lo), Add(m, DD(c)));  // m.hi - c is exact
   const DD u2 = Mul(u, u);

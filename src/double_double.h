@@ -24,7 +24,8 @@
 struct DD {
   double hi = 0.0, lo = 0.0;
   constexpr DD() = default;
-  constexpr DD(double h) : hi(h) {}  // NOLINT: a double is a double-double
+  // cppcheck-suppress noExplicitConstructor ; a double is a double-double
+  constexpr DD(double h) : hi(h) {}  // NOLINT(google-explicit-constructor)
   constexpr DD(double h, double l) : hi(h), lo(l) {}
 };
 
@@ -45,8 +46,8 @@ constexpr DD QuickTwoSum(double a, double b) {
 
 // Dekker's split: a = h + l with h and l of at most 26 significant bits.
 constexpr void Split(double a, double& h, double& l) {
-  const double c = 134217729.0 * a;  // 2^27 + 1
-  h = c - (c - a);
+  const double big = 134217729.0 * a;  // 2^27 + 1
+  h = big - (big - a);
   l = a - h;
 }
 
@@ -100,7 +101,7 @@ DD FromUint128(std::uint64_t hi, std::uint64_t lo);
 std::int64_t Floor(DD a);
 
 // ln 2, ln 10 and ln(2 pi)/2, to 106 bits.
-extern const DD kLn2, kLn10, kHalfLn2Pi;
+extern const DD kLn2, kLn10, kHalfLn2Pi;  // defined constexpr
 
 // ln x for x > 0.
 DD Log(DD x);
