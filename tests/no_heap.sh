@@ -1,7 +1,8 @@
 #!/bin/bash
 # Under valgrind the dynamically linked tool allocates nothing and makes no
 # memory error: single runs (a valid table, counts out of range, a short
-# command line) and batch mode over ten thousand tables, odd lines included.
+# command line), batch mode over ten thousand tables, odd lines included,
+# and large tables in all three formats.
 # Exit 77 (skipped) where valgrind is missing.
 tool=$1
 command -v valgrind >/dev/null || { echo "valgrind not installed"; exit 77; }
@@ -27,4 +28,12 @@ tables=$(for ((i = 0; i < 10000; i++)); do
 done; printf '# comment\n\n1 2 x 4 1\n3 1 1 3 2\r\n-1 0 0 0 1\n3 1 1 3 2')
 check "fisher2x2 --batch" "$tables" --batch
 check "fisher2x2 --batch --precise" "$tables" --batch --precise
+# Tables of every size, to 2^63 - 1, in all three formats.
+large=$(printf '%s\n' "781 23171 4963 2455001 2" "333 381 801722 7664285 2" \
+  "1000000000 1000000000 1000000000 1000000000 1" "1000 1573 63637 100000 2" \
+  "9223372036854775806 1 0 0 2" "3 4611686018427387904 5 4611686018427387000 2" \
+  "0 25000 25000 0 2" "5 0 1 4 2")
+for mode in -b -bp -bl; do
+  check "fisher2x2 $mode, large tables" "$large" $mode
+done
 exit $status
