@@ -59,7 +59,7 @@ constexpr char kHelp[] =
     "                 in all; tables above 50000 get the accurate value\n"
     "  -p, --precise  with --batch: the accurate p-value (relative error\n"
     "                 below 1e-12) as the shortest decimal that reads back as\n"
-    "                 its double, such as 7.175066786244485e-25; below the\n"
+    "                 its double, such as 7.175066786244521e-25; below the\n"
     "                 doubles, 17 digits from its logarithm (never 0)\n"
     "  -l, --log10    with --batch: -log10 of the accurate p-value, 0 for 1\n"
     "\n"
