@@ -4,7 +4,8 @@
 
 Tables of every size: totals from 50001 to 2^63 - 1 at every distance from
 the mode, with a small cell, mirror ties and ties that are no mirror image,
-at the 32-, 53- and 64-bit edges; and tables up to 50000. Both tails each.
+at the 32-, 53- and 64-bit edges, spreads wide enough to be summed by
+blocks; and tables up to 50000. Both tails each.
 Every answer must hold the bounds the tool promises:
   --precise  relative error at most 1e-12 where p >= 1e-300; below, the
              logarithm's relative error at most 1e-12; never 0;
@@ -125,6 +126,20 @@ def factor_ties(rng, count):
     return out
 
 
+def wide_tables(rng, count):
+    """Spreads of 16500 to 30000 tables, which the tool sums by blocks."""
+    out = []
+    for i in range(count):
+        sd = rng.uniform(16500, 30000)
+        pr, pc = rng.uniform(0.2, 0.8), rng.uniform(0.2, 0.8)
+        n = int(sd * sd / (pr * (1 - pr) * pc * (1 - pc)))
+        r1, c1 = int(n * pr), int(n * pc)
+        z = [0, 0.5, 1, 2, 3, 5, 8, 12, 30, 60][i % 10] * rng.choice([-1, 1])
+        a, b, c, d = table_at(r1, n - r1, c1, z, rng)
+        out.append((a, b, c, d))
+    return out
+
+
 def small_tables(rng, count):
     out = []
     for _ in range(count):
@@ -152,7 +167,8 @@ def main():
     tool = sys.argv[1]
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 2000
     rng = random.Random(20261209)
-    large = tables(count, 7) + edge_tables() + mirror_tables(rng, 200) + factor_ties(rng, 200)
+    large = (tables(count, 7) + edge_tables() + mirror_tables(rng, 200) + factor_ties(rng, 200)
+             + wide_tables(rng, 12))
     small = small_tables(rng, 400)
     cases = [(t, tail) for t in large + small for tail in (1, 2)]
     lines = [f"{a} {b} {c} {d} {tail}\n" for (a, b, c, d), tail in cases]

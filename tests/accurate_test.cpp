@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cmath>
 #include <random>
 
 #include "exact_compare.h"
@@ -104,6 +105,31 @@ TEST(Accurate, WholeRangeIsExactlyOne) {
       EXPECT_EQ(LogPValue(p).hi, 0.0);
     } else {
       EXPECT_LT(PValue(p), 1.0);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// All four margins N/2: the distribution is symmetric about a = N/4, so the
+// one-tailed value at the centre is (1 + p0)/2, and off the centre the
+// mirror image ties, the two-tailed value being twice the one-tailed less
+// p0. At every size, where the tails are summed by blocks (spreads above
+// 16384 tables) as where table by table.
+TEST(Accurate, SymmetricDistributionsAtEverySize) {
+  for (int bits = 16; bits <= 60; bits += 4) {
+    const u64 q = u64{1} << bits;
+    const u64 sd = static_cast<u64>(std::sqrt(static_cast<double>(q)) / 2);
+    const double p0 = std::exp(AccurateLogProbability(q, q, q, q).value.hi);
+    EXPECT_NEAR(PValue(AccurateTest(q, q, q, q, true)), (1 + p0) / 2, 1e-12) << "2^" << bits;
+    for (u64 k : {u64{1}, sd, 3 * sd}) {
+      const double pk = std::exp(AccurateLogProbability(q - k, q + k, q + k, q - k).value.hi);
+      const double one = PValue(AccurateTest(q - k, q + k, q + k, q - k, true));
+      const double two = PValue(AccurateTest(q - k, q + k, q + k, q - k, false));
+      EXPECT_NEAR(two, 2 * one - pk, 1e-12 * two) << "2^" << bits << " k " << k;
+      EXPECT_LT(one, 0.5 + 1e-12);
     }
   }
 }
