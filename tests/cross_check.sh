@@ -6,8 +6,9 @@
 #
 # 1. the command-line and batch test tables (the native test program drives
 #    the cross-built tool through qemu);
-# 2. every table up to N = 30, 3000 random ones up to N = 50000 and 2000
-#    random ones beyond, up to 2^63 - 1, both tails, through --batch in one
+# 2. every table up to N = 30, 3000 random ones up to N = 50000, 2000
+#    random ones beyond, up to 2^63 - 1, and 100 of wide spreads (summed by
+#    blocks), both tails, through --batch in one
 #    process: the six decimals, --precise and --log10 must be byte-identical
 #    to the native build's, and so must the exit status. (The six decimals
 #    up to 50000 use the C library's log and exp, whose last bit differs
@@ -69,6 +70,16 @@ awk -v random=2000 'BEGIN {
     a = (i % 2) ? int(r1 * (c1 / n)) : lo + int(rand() * (hi - lo + 1))
     if (a < lo) a = lo; if (a > hi) a = hi
     printf "%.0f %.0f %.0f %.0f %d\n", a, r1 - a, c1 - a, r2 - c1 + a, 1 + i % 2
+  }
+}' >>"$work/tables"
+# Wide spreads, summed by blocks: balanced margins near independence, totals
+# of 10^9 to 4 * 10^18.
+awk -v random=100 'BEGIN {
+  srand(20261211)
+  for (i = 0; i < random; i++) {
+    n = int(10 ^ (9 + rand() * 9.6)); r1 = int(n * (0.2 + 0.6 * rand())); c1 = int(n * (0.2 + 0.6 * rand()))
+    a = int(r1 * (c1 / n) + (rand() * 8 - 4) * sqrt(n) / 4)
+    printf "%.0f %.0f %.0f %.0f %d\n", a, r1 - a, c1 - a, n - r1 - c1 + a, 1 + i % 2
   }
 }' >>"$work/tables"
 lines=$(wc -l <"$work/tables")
