@@ -307,7 +307,7 @@ struct Sum {
 // below 2^-60 of the block's sum and the rule's error far below. Every term
 // of a block is then within 2^-53 of its value, relative; the anchors
 // (the log-probabilities at the ends) are as accurate as everywhere else.
-constexpr double kWideSpread = 16384;
+constexpr double kWideSpread = 4096;
 
 // Gauss-Legendre nodes and weights on [-1, 1], 8 points (+- each node).
 constexpr double kNodes[4] = {0.1834346424956498, 0.5255324099163290, 0.7966664774136267,

@@ -127,10 +127,10 @@ def factor_ties(rng, count):
 
 
 def wide_tables(rng, count):
-    """Spreads of 16500 to 30000 tables, which the tool sums by blocks."""
+    """Spreads of 4200 to 30000 tables, which the tool sums by blocks."""
     out = []
     for i in range(count):
-        sd = rng.uniform(16500, 30000)
+        sd = rng.uniform(4200, 30000)
         pr, pc = rng.uniform(0.2, 0.8), rng.uniform(0.2, 0.8)
         n = int(sd * sd / (pr * (1 - pr) * pc * (1 - pc)))
         r1, c1 = int(n * pr), int(n * pc)

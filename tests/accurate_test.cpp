@@ -117,7 +117,7 @@ namespace {
 // one-tailed value at the centre is (1 + p0)/2, and off the centre the
 // mirror image ties, the two-tailed value being twice the one-tailed less
 // p0. At every size, where the tails are summed by blocks (spreads above
-// 16384 tables) as where table by table.
+// 4096 tables) as where table by table.
 TEST(Accurate, SymmetricDistributionsAtEverySize) {
   for (int bits = 16; bits <= 60; bits += 4) {
     const u64 q = u64{1} << bits;
