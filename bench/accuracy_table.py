@@ -1,4 +1,4 @@
-"""The accuracy table of the README: the relative error of the design's
+"""The accuracy table of the README: the relative error of the single run's
 computation (behind the six decimals up to 50000) and of the accurate one
 (behind --precise, --log10 and the six decimals beyond), by total, against
 the 256-bit model of tests/reference.py.
@@ -40,21 +40,21 @@ def main():
             lines.append(f"{a} {r1 - a} {c1 - a} {r2 - c1 + a} {1 + len(lines) % 2}\n")
         out = subprocess.run([probe, "tables"], input="".join(lines), capture_output=True,
                              text=True, check=True).stdout.split()
-        worst_design = worst_accurate = 0.0
+        worst_engine = worst_accurate = 0.0
         for i, line in enumerate(lines):
             a, b, c, d, t = map(int, line.split())
             p = gmpy2.exp(reference.log_p_value(a, b, c, d, t == 1))
             if p < mpfr("1e-300"):
                 continue
-            design, accurate = mpfr(float.fromhex(out[2 * i])), mpfr(float.fromhex(out[2 * i + 1]))
+            engine, accurate = mpfr(float.fromhex(out[2 * i])), mpfr(float.fromhex(out[2 * i + 1]))
             if n <= 50000:
-                worst_design = max(worst_design, float(abs(min(design, mpfr(1)) - p) / p))
+                worst_engine = max(worst_engine, float(abs(min(engine, mpfr(1)) - p) / p))
             worst_accurate = max(worst_accurate, float(abs(accurate - p) / p))
-        rows.append((n, worst_design if n <= 50000 else None, worst_accurate))
-    print("| total N | six decimals up to 50000 (the design's double) | --precise (the accurate double) |")
+        rows.append((n, worst_engine if n <= 50000 else None, worst_accurate))
+    print("| total N | six decimals up to 50000 (the single run's double) | --precise (the accurate double) |")
     print("|---------|-----------------------------------------------|---------------------------------|")
-    for n, design, accurate in rows:
-        d = f"{design:.1e}" if design is not None else "(accurate, as --precise)"
+    for n, engine, accurate in rows:
+        d = f"{engine:.1e}" if engine is not None else "(accurate, as --precise)"
         print(f"| {n:.0e} | {d} | {accurate:.1e} |")
 
 

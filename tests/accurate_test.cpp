@@ -1,5 +1,5 @@
 // The accurate computation: its exact comparison beyond 50000, and its
-// agreement with the design's engine where both apply. Accuracy against
+// agreement with the single run's engine where both apply. Accuracy against
 // 256-bit arithmetic is checked by accuracy.py and numerics.py.
 #include "accurate.h"
 
@@ -63,7 +63,7 @@ TEST(CompareShifted64, TiesAndNearTiesBeyond50000) {
 }
 
 // Up to 50000 both computations follow one convention: the same tables are
-// added, so their p-values agree to the design's accuracy (its log-factorial
+// added, so their p-values agree to the engine's accuracy (its log-factorial
 // table accumulates one rounding per entry).
 TEST(Accurate, FollowsTheEnginesConvention) {
   FillLogFactorial(kMaxTotal);

@@ -5,7 +5,7 @@
 //   exp X_HI X_LO Y_HI Y_LO D               Y = Exp(X), D = ExpToDouble(X)
 //   lp A B C D V_HI V_LO BOUND              the log-probability and its bound
 // With the argument "tables", reads lines "a b c d test" instead and prints
-// for each the design's p-value (FisherTest, up to 50000; else 0) and the
+// for each the single run's p-value (FisherTest, up to 50000; else 0) and the
 // accurate one, both as hexadecimal doubles (bench/accuracy_table.py).
 #include <cmath>
 #include <cstdint>
@@ -46,11 +46,11 @@ int Tables() {
   unsigned long long v[5];
   while (std::scanf("%llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4]) == 5) {
     const unsigned long long n = v[0] + v[1] + v[2] + v[3];
-    const double design =
+    const double engine =
         n <= kMaxTotal ? FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
                                     static_cast<int>(v[3]), v[4] == 1 ? 1 : 2)
                        : 0.0;
-    std::printf("%a %a\n", design, PValue(AccurateTest(v[0], v[1], v[2], v[3], v[4] == 1)));
+    std::printf("%a %a\n", engine, PValue(AccurateTest(v[0], v[1], v[2], v[3], v[4] == 1)));
   }
   return 0;
 }
