@@ -381,13 +381,14 @@ void AddTail(const Walk& w, std::uint64_t from, int step, std::uint64_t last, do
     const double q = ratio();
     if (wide) {
       // The block: as long as the slope and the cells allow, short of last.
-      double length = longest;
       const double slope = 1 - q;  // |psi'| is about this at x, and grows
-      if (slope * length > 0.5) length = std::floor(0.5 / slope);
+      double most = longest;
+      if (slope * most > 0.5) most = std::floor(0.5 / slope);
       const std::uint64_t room = step < 0 ? x - last : last - x;
-      if (length > static_cast<double>(room)) length = static_cast<double>(room);
-      for (; length >= 64; length = std::floor(length / 2)) {
+      std::uint64_t len = most < static_cast<double>(room) ? static_cast<std::uint64_t>(most) : room;
+      for (; len >= 64; len /= 2) {
         // The cells at the far end, the smallest along the block.
+        const auto length = static_cast<double>(len);
         const double fa = step < 0 ? a - length : a, fd = step < 0 ? d - length : d;
         const double fb = step < 0 ? b : b - length, fc = step < 0 ? c : c - length;
         if (fa <= 0 || fb <= 0 || fc <= 0 || fd <= 0) continue;
@@ -395,8 +396,8 @@ void AddTail(const Walk& w, std::uint64_t from, int step, std::uint64_t last, do
         const double l2 = length * length;
         if (fourth * l2 * l2 / 1024 < 0x1p-54) break;
       }
-      if (length >= 64) {
-        const auto len = static_cast<std::uint64_t>(length);
+      if (len >= 64) {
+        const auto length = static_cast<double>(len);
         const std::uint64_t k1 = len / 3, k2 = 2 * len / 3;
         const DD f0 = known ? fx : RelativeLog(w, x);
         auto rel = [&](std::uint64_t k) { return RelativeLog(w, step < 0 ? x - k : x + k); };
