@@ -127,20 +127,21 @@ constexpr double kRoughLimit = kSeriesLimit * (1 + 1.0 / 256);  // and its rough
 DD Bd0(std::uint64_t x, DD m, DD delta) {
   if (x == 0) return m;
   const DD xd = FromUint64(x);
-  // |v| from doubles first: the far branch needs no v.
+  // |v| from doubles first: the far form needs no v.
   const double rough = delta.hi / (xd.hi + m.hi);
-  if (rough > kRoughLimit || rough < -kRoughLimit) return Sub(Mul(xd, Log(Div(xd, m))), delta);
-  const DD v = Div(delta, Add(xd, m));
-  if (v.hi <= kSeriesLimit && v.hi >= -kSeriesLimit) {
-    const DD w = Mul(v, v);
-    const double h = w.hi;
-    const double tail = 1.0 / 11 + h * (1.0 / 13 + h * (1.0 / 15 + h * (1.0 / 17)));
-    DD g = Add(kInv9, Mul(w, DD(tail)));
-    g = Add(kInv7, Mul(w, g));
-    g = Add(kInv5, Mul(w, g));
-    g = Add(kInv3, Mul(w, g));
-    const DD cubic = Mul(Mul(Mul(xd, v), w), g);
-    return Add(Mul(delta, v), Add(cubic, cubic));
+  if (rough <= kRoughLimit && rough >= -kRoughLimit) {
+    const DD v = Div(delta, Add(xd, m));
+    if (v.hi <= kSeriesLimit && v.hi >= -kSeriesLimit) {
+      const DD w = Mul(v, v);
+      const double h = w.hi;
+      const double tail = 1.0 / 11 + h * (1.0 / 13 + h * (1.0 / 15 + h * (1.0 / 17)));
+      DD g = Add(kInv9, Mul(w, DD(tail)));
+      g = Add(kInv7, Mul(w, g));
+      g = Add(kInv5, Mul(w, g));
+      g = Add(kInv3, Mul(w, g));
+      const DD cubic = Mul(Mul(Mul(xd, v), w), g);
+      return Add(Mul(delta, v), Add(cubic, cubic));
+    }
   }
   return Sub(Mul(xd, Log(Div(xd, m))), delta);
 }
@@ -153,6 +154,7 @@ struct Margins {
   DD margin_terms;  // then the margins' entries less the total's
   DD total;         // n
   DD expected[4];   // of the cells a, b, c, d: r1 c1 / n, r1 c2 / n, r2 c1 / n, r2 c2 / n
+  U128 r1c1;        // r1 c1
   // The h terms of the margins and the total (see HTerm), the same for
   // every table with these margins.
   DD margin_h, margin_up, margin_down;
@@ -202,6 +204,7 @@ Margins MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint
     const U128 p = Mul64(rows[i], cols[i]);
     m.expected[i] = Div(dd::FromUint128(p.hi, p.lo), m.total);
   }
+  m.r1c1 = Mul64(m.r1, m.c1);
   m.margin_h = DD(0.0);
   m.margin_up = m.margin_down = DD(1.0);
   m.margin_count = 0;
@@ -221,7 +224,7 @@ LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
 
   // delta = a - r1 c1 / n = (a d - b c) / n = (x n - r1 c1) / n; the cells
   // b and c differ from their expected values by -delta, d by +delta.
-  const U128 xn = Mul64(x, m.n), rc = Mul64(m.r1, m.c1);
+  const U128 xn = Mul64(x, m.n), rc = m.r1c1;
   const bool negative = Compare(xn, rc) < 0;
   const U128 diff = negative ? Minus(rc, xn) : Minus(xn, rc);
   DD delta = Div(dd::FromUint128(diff.hi, diff.lo), m.total);
@@ -273,9 +276,7 @@ struct Walk {
 };
 
 // P(x) / p0 as a double.
-double Relative(const Walk& w, std::uint64_t x) {
-  return dd::ExpToDouble(Sub(LogProbability(w.m, x).value, w.log_p0));
-}
+DD RelativeLog(const Walk& w, std::uint64_t x) { return Sub(LogProbability(w.m, x).value, w.log_p0); }
 
 // Compensated sum (Neumaier): s + c.
 struct Sum {
@@ -349,9 +350,6 @@ double BlockSum(const Cubic& psi, double length) {
   return integral - (h1(hi) - h1(lo)) / 24 + 7 * (h3(hi) - h3(lo)) / 5760;
 }
 
-// ln(P(x)/p0).
-DD RelativeLog(const Walk& w, std::uint64_t x) { return Sub(LogProbability(w.m, x).value, w.log_p0); }
-
 // Adds P(x)/p0 for x = from, from + step, ... up to `last`, t = P(from)/p0,
 // moving away from the mode, so that each ratio of neighbours is below 1
 // and below the one before: once t / (1 - q) is negligible, so is all that
@@ -369,7 +367,9 @@ void AddTail(const Walk& w, std::uint64_t from, int step, std::uint64_t last, do
   const bool wide = variance > kWideSpread * kWideSpread;
   const double longest = wide ? std::floor(std::sqrt(variance) / 8) : 0;
   std::uint64_t x = from;
-  double a = cell(x), b = cell(m.r1 - x), c = cell(m.c1 - x), d = cell(m.r2 - m.c1 + x);
+  double a, b, c, d;
+  auto load = [&]() { a = cell(x), b = cell(m.r1 - x), c = cell(m.c1 - x), d = cell(m.r2 - m.c1 + x); };
+  load();
   auto ratio = [&]() { return step < 0 ? (a * d) / ((b + 1) * (c + 1)) : (b * c) / ((a + 1) * (d + 1)); };
   DD fx;               // ln(P(x)/p0), where known
   bool known = false;  // after a block
@@ -412,7 +412,7 @@ void AddTail(const Walk& w, std::uint64_t from, int step, std::uint64_t last, do
         sum.Add(dd::ExpToDouble(f0) * BlockSum(psi, length));
         x = step < 0 ? x - len : x + len;
         t = dd::ExpToDouble(fx);
-        a = cell(x), b = cell(m.r1 - x), c = cell(m.c1 - x), d = cell(m.r2 - m.c1 + x);
+        load();
         since = 0;
         if (t < kNegligible * (1 - ratio())) return;
         continue;
@@ -424,10 +424,10 @@ void AddTail(const Walk& w, std::uint64_t from, int step, std::uint64_t last, do
     if (exact) {
       a += unit, d += unit, b -= unit, c -= unit;
     } else {
-      a = cell(x), b = cell(m.r1 - x), c = cell(m.c1 - x), d = cell(m.r2 - m.c1 + x);
+      load();
     }
     if (++since == anchor_steps) {
-      t = Relative(w, x);
+      t = dd::ExpToDouble(RelativeLog(w, x));
       since = 0;
     } else {
       t *= q;

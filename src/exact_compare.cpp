@@ -95,8 +95,10 @@ void Multiply(Natural& x, int p) {
   }
 }
 
-// Sign of x - y; both normalised (no leading zero limb).
-int Compare(const Natural& x, const Natural& y) {
+// Sign of x - y; both normalised (no leading zero limb). For the naturals
+// in 32-bit limbs below and in 64-bit limbs further down.
+template <typename Wide>
+int Compare(const Wide& x, const Wide& y) {
   if (x.size != y.size) return x.size < y.size ? -1 : 1;
   for (int i = x.size - 1; i >= 0; --i) {
     if (x.limb[i] != y.limb[i]) return x.limb[i] < y.limb[i] ? -1 : 1;
@@ -228,14 +230,6 @@ void MultiplyOut(const Side& s, WideNatural& x) {
   }
 }
 
-int CompareWide(const WideNatural& x, const WideNatural& y) {
-  if (x.size != y.size) return x.size < y.size ? -1 : 1;
-  for (int i = x.size - 1; i >= 0; --i) {
-    if (x.limb[i] != y.limb[i]) return x.limb[i] < y.limb[i] ? -1 : 1;
-  }
-  return 0;
-}
-
 }  // namespace
 
 int CompareShifted64(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d,
@@ -250,5 +244,5 @@ int CompareShifted64(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uin
   if (n_up > kMaxRunFactors || n_down > kMaxRunFactors) return kUndecided;
   MultiplyOut(up, wide_up);
   MultiplyOut(down, wide_down);
-  return CompareWide(wide_up, wide_down);
+  return Compare(wide_up, wide_down);
 }
