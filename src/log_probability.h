@@ -1,0 +1,44 @@
+// The log-probability of any 2x2 table among the tables with its margins,
+// in double-double with a proved error bound, for totals up to 2^63 - 1.
+//
+// With the margins fixed, a table is named by its cell a = x; the others
+// are b = r1 - x, c = c1 - x, d = r2 - c1 + x.
+#ifndef FISHER2X2_LOG_PROBABILITY_H
+#define FISHER2X2_LOG_PROBABILITY_H
+
+#include <cstdint>
+
+#include "double_double.h"
+#include "uint128.h"
+
+// The margins of a table, and what every log-probability with them shares.
+struct Margins {
+  std::uint64_t r1, r2, c1, c2, n;
+  bool small;       // n <= kMaxTotal: from the table of ln k!
+  DD margin_terms;  // then the margins' entries less the total's
+  DD total;         // n
+  DD expected[4];   // of the cells a, b, c, d: r1 c1 / n, r1 c2 / n, r2 c1 / n, r2 c2 / n
+  U128 r1c1;        // r1 c1
+  // The h terms of the margins and the total, the same for every table
+  // with these margins.
+  DD margin_h, margin_up, margin_down;
+  int margin_count;
+};
+
+// The margins of the table a b / c d; the total at most 2^63 - 1.
+Margins MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d);
+
+// A log-probability and a bound on its error.
+struct LogProbabilityBound {
+  DD value;
+  double error;
+};
+
+// ln P of the table with cell a = x, max(0, c1 - r2) <= x <= min(r1, c1).
+LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x);
+
+// ln P of the table a b / c d. For the tests and benchmarks.
+LogProbabilityBound AccurateLogProbability(std::uint64_t a, std::uint64_t b, std::uint64_t c,
+                                           std::uint64_t d);
+
+#endif  // FISHER2X2_LOG_PROBABILITY_H

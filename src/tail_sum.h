@@ -1,0 +1,65 @@
+// The outward summation of a distribution's tails, shared by the p-values
+// (the hypergeometric distribution of cell a given the margins) and the
+// odds ratio (Fisher's noncentral hypergeometric distribution, whose
+// weights are P(x) psi^x).
+//
+// A walk starts at a table and moves away from the mode one table at a
+// time, each term from its neighbour by the exact ratio of their weights,
+// anew from its logarithm every few hundred tables, and by blocks where the
+// distribution is wide, until what is left cannot change the sums. It
+// gathers sum t, and where asked sum i t and sum i^2 t, i the number of
+// steps from the start.
+#ifndef FISHER2X2_TAIL_SUM_H
+#define FISHER2X2_TAIL_SUM_H
+
+#include <cstdint>
+
+#include "double_double.h"
+#include "log_probability.h"
+
+// The weights w(x) = P(x) psi^x of the tables with the margins *m, taken
+// relative to w(ref).
+struct Weights {
+  const Margins* m;
+  std::uint64_t ref;
+  DD log_ref;           // ln P(ref)
+  double log_psi = 0;   // ln psi; 0 for the hypergeometric distribution
+  double psi = 1;       // psi and 1/psi as doubles, within 2 ulps of e^(+-log_psi)
+  double inv_psi = 1;
+};
+
+// ln(w(x) / w(ref)).
+DD RelativeLog(const Weights& w, std::uint64_t x);
+
+// Compensated sum (Neumaier): s + c.
+struct Sum {
+  double s = 0.0, c = 0.0;
+  void Add(double t) {
+    const DD e = dd::TwoSum(s, t);
+    s = e.hi;
+    c += e.lo;
+  }
+  double Value() const { return s + c; }
+  DD Pair() const { return dd::QuickTwoSum(s, c); }
+};
+
+// sum t, sum i t and sum i^2 t over a walk (the moments beyond `kMoments`
+// stay 0).
+struct WalkSums {
+  Sum s[3];
+};
+
+// Adds w(x)/w(ref) for x = from, from + step, ... up to `last` to *sums,
+// where t = w(from)/w(ref) and step is +1 or -1, moving away from the mode
+// of the weights (or from any table past which the neighbour ratios only
+// fall), until the rest is below 2^-60 of a sum that is at least 1:
+// sum t (kMoments 0), and with kMoments 1 or 2 also the first moments in
+// steps from the start, each remainder below 2^-60 times its scale.
+template <int kMoments>
+void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last, double t,
+             WalkSums* sums);
+
+// w(x + step) / w(x) as a double.
+double StepRatio(const Weights& w, std::uint64_t x, int step);
+
+#endif  // FISHER2X2_TAIL_SUM_H
