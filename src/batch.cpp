@@ -11,10 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "accurate.h"
-#include "exact_test.h"
 #include "output.h"
-#include "pvalue_text.h"
 
 namespace {
 
@@ -27,12 +24,12 @@ char in_buf[kInSize];
 
 // Output, flushed before every read and whenever a line might not fit.
 constexpr std::size_t kOutSize = 1 << 16;
+static_assert(kOutSize > kFieldsTextMax + 1, "a whole line must fit");
 char out_buf[kOutSize];
 std::size_t out_len;
 bool out_failed;
 
-int filled;  // LogFactorial holds 0 .. filled
-BatchFormat format;
+const Request* request;
 long long reported, unreported;  // malformed lines
 
 bool Flush() {
@@ -82,12 +79,15 @@ void Line(const char* p, const char* end, bool dropped, long long line) {
     return;
   }
 
-  // Five strict integers: an optional sign, decimal digits, 64 bits.
+  // Five strict integers (four with an alternative): an optional sign,
+  // decimal digits, 64 bits.
+  const int expected = request->alternative == Alternative::kNone ? 5 : 4;
+  const char* const count_fault = expected == 5 ? "expected five integers" : "expected four integers";
   std::int64_t v[5];
   int fields = 0;
   while (p < end) {
-    if (fields == 5) {
-      Malformed(line, "expected five integers", 0);
+    if (fields == expected) {
+      Malformed(line, count_fault, 0);
       return;
     }
     const bool negative = *p == '-';
@@ -111,8 +111,8 @@ void Line(const char* p, const char* end, bool dropped, long long line) {
     v[fields++] = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
     while (p < end && IsBlank(*p)) ++p;
   }
-  if (fields != 5) {
-    Malformed(line, "expected five integers", 0);
+  if (fields != expected) {
+    Malformed(line, count_fault, 0);
     return;
   }
 
@@ -122,55 +122,26 @@ void Line(const char* p, const char* end, bool dropped, long long line) {
     return;
   }
   // Each count is below 2^63, so no partial sum wraps before the check.
-  std::uint64_t n = 0;
+  std::uint64_t counts[4], n = 0;
   for (int i = 0; i < 4; ++i) {
-    n += static_cast<std::uint64_t>(v[i]);
+    counts[i] = static_cast<std::uint64_t>(v[i]);
+    n += counts[i];
     if (n > static_cast<std::uint64_t>(INT64_MAX)) {
       Malformed(line, "the total is beyond the 64-bit range", 0);
       return;
     }
   }
-  const bool one_tailed = v[4] == 1;
-  char* text = out_buf + out_len;
-  if (format == BatchFormat::kSixDecimals && n <= static_cast<std::uint64_t>(kMaxTotal)) {
-    // The single run's computation, bit for bit.
-    if (static_cast<int>(n) > filled) {
-      ExtendLogFactorial(filled, static_cast<int>(n));
-      filled = static_cast<int>(n);
-    }
-    const double p_value = FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
-                                      static_cast<int>(v[3]), one_tailed ? 1 : 2);
-    out_len += FormatFixed6(p_value, text);
-    EndLine();
-    return;
-  }
-  const AccuratePValue p_value =
-      AccurateTest(static_cast<std::uint64_t>(v[0]), static_cast<std::uint64_t>(v[1]),
-                   static_cast<std::uint64_t>(v[2]), static_cast<std::uint64_t>(v[3]), one_tailed);
-  switch (format) {
-    case BatchFormat::kSixDecimals:
-      out_len += FormatFixed6(PValue(p_value), text);
-      break;
-    case BatchFormat::kPrecise: {
-      const double d = PValue(p_value);
-      out_len += d >= DBL_MIN ? FormatShortest(d, text) : FormatFromLog(LogPValue(p_value), text);
-      break;
-    }
-    case BatchFormat::kLog10:
-      out_len += FormatLog10(LogPValue(p_value), text);
-      break;
-  }
+  out_len += WriteFields(*request, counts, expected == 5 && v[4] == 1, out_buf + out_len);
   EndLine();
 }
 
 }  // namespace
 
-int RunBatch(int fd, const char* name, BatchFormat how) {
-  format = how;
+int RunBatch(int fd, const char* name, const Request& how) {
+  request = &how;
   out_len = 0;
   out_failed = false;
   reported = unreported = 0;
-  if (filled == 0) FillLogFactorial(0);
   int status = 0;
   std::size_t start = 0, end = 0;
   bool too_long = false;  // dropping the rest of an overlong line
@@ -181,7 +152,7 @@ int RunBatch(int fd, const char* name, BatchFormat how) {
       const char* from = in_buf + start;
       const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end - start));
       if (nl == nullptr) break;
-      if (kOutSize - out_len <= kPValueTextMax && !Flush()) return 1;
+      if (kOutSize - out_len <= kFieldsTextMax + 1 && !Flush()) return 1;
       Line(from, nl, too_long, ++line);
       too_long = false;
       start = static_cast<std::size_t>(nl - in_buf) + 1;

@@ -186,6 +186,28 @@ DD Log(DD x) {
   return Add(Add(MultipleOfLn2(e), kLogTable.v[i - 96]), series);
 }
 
+// As Log: u = (m - c) / (m + c) rounded once, |u| <= 1/384, and
+//   ln(1 + u) - ln(1 - u) = 2u (1 + u^2/3 + u^4/5 + u^6/7),
+// the omitted terms below 2^-70 of the first; the series is a double added
+// to e ln 2 + ln c in double-double.
+double LogToDouble(double x) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  int e = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+  double m = x * PowerOfTwo(-e);
+  if (m >= 1.5) {
+    m *= 0.5;
+    ++e;
+  }
+  const auto i = static_cast<int>(m * 128.0 + 0.5);  // NOLINT(bugprone-incorrect-roundings)
+  const double c = i / 128.0;
+  const double u = (m - c) / (m + c);  // m - c is exact
+  const double w = u * u;
+  const double series = 2 * u * (1 + w * (1.0 / 3 + w * (1.0 / 5 + w * (1.0 / 7))));
+  const DD r = Add(MultipleOfLn2(e), kLogTable.v[i - 96]);
+  return r.hi + (r.lo + series);
+}
+
 // x = k ln 2 + j/128 + s with |s| <= 1/256 (plus rounding), so
 //   e^x = 2^k e^(j/128) (1 + s + s^2/2 + ... + s^11/11!),
 // the omitted terms below 2^-110. Up to s^5/5! the polynomial is a

@@ -109,6 +109,10 @@ DD Log(DD x);
 // e^x.
 DD Exp(DD x);
 
+// ln x for a positive normal double x, as a double within 2 ulps (of
+// max(1, |ln x|)): the same reduction as Log with a series in doubles.
+double LogToDouble(double x);
+
 // e^x rounded to a double, within 2 ulps where it is a normal double: the
 // same reduction as Exp with a polynomial in doubles.
 double ExpToDouble(DD x);

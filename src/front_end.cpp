@@ -1,18 +1,22 @@
 // fisher2x2: the p-value of Fisher's exact test on 2x2 tables.
 //
 //   fisher2x2 a b c d test
-//   fisher2x2 --batch [--precise | --log10] [file]
+//   fisher2x2 --batch [--precise | --log10] [--alternative NAME]
+//             [--fields LIST] [--conf-level L] [file]
 //
 // The first form writes the one-tailed (test = 1) or two-tailed (any other
 // test) p-value as "%10.6f" with no line end, and exits 0. Counts below 0 or
 // a total above 50000 end the run silently with status 0. A result that
-// cannot be written is status 1. With fewer than five arguments the command
-// line is options: --batch reads one table per line (see batch.h);
-// anything else is a usage error, status 2.
+// cannot be written is status 1. Five or more arguments are always such a
+// table, whatever they look like. With fewer, the command line is options:
+// --batch reads one table per line (see batch.h); anything else is a usage
+// error, status 2, with the fault named.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdio>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -32,23 +36,28 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 --batch [--precise | --log10] [file]\n";
+    "       fisher2x2 -b [-p | -l] [-a NAME] [-f LIST] [--conf-level=L] [file]\n";
 
 constexpr char kHelp[] =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 --batch [--precise | --log10] [file]\n"
+    "       fisher2x2 -b [-p | -l] [-a NAME] [-f LIST] [--conf-level=L] [file]\n"
     "\n"
     "Fisher's exact test on the 2x2 table   a b\n"
     "                                       c d\n"
     "\n"
     "  a b c d  the four cell counts, each at least 0, at most 50000 in all\n"
-    "  test     1 for the one-tailed p-value (the tail on the observed side),\n"
-    "           any other integer for the two-tailed p-value\n"
+    "  test     1 for the one-tailed p-value: the tail on the observed side\n"
+    "           (not a directional test), any other integer for the\n"
+    "           two-tailed p-value: that tail and the tables of the other\n"
+    "           strictly less probable than the observed one (smaller than\n"
+    "           R's and SciPy's value where a table is exactly as probable)\n"
     "\n"
     "Writes the p-value as \"%10.6f\" (six decimals, right-aligned in ten\n"
     "columns) with no line end, and exits 0. Counts out of range write\n"
     "nothing and exit 0. Arguments are read like atoi; numerals beyond the\n"
-    "32-bit range saturate. For larger tables use --batch.\n"
+    "32-bit range saturate. Five or more arguments are always a table: give\n"
+    "the options below in at most four (-ba less, --fields=p,or). For larger\n"
+    "tables use --batch.\n"
     "\n"
     "  -b, --batch    read one table \"a b c d test\" per line from file, or\n"
     "                 standard input if there is none or it is -, and write\n"
@@ -62,10 +71,25 @@ constexpr char kHelp[] =
     "                 its double, such as 7.175066786244521e-25; below the\n"
     "                 doubles, 17 digits from its logarithm (never 0)\n"
     "  -l, --log10    with --batch: -log10 of the accurate p-value, 0 for 1\n"
+    "  -a, --alternative NAME\n"
+    "                 with --batch: lines are \"a b c d\", and p is R's and\n"
+    "                 SciPy's p-value for NAME, with X the count in cell a:\n"
+    "                 less P(X <= a), greater P(X >= a), two-sided (or\n"
+    "                 two.sided) the tables at most as probable as the\n"
+    "                 observed one, exact ties included\n"
+    "  -f, --fields LIST\n"
+    "                 with --batch: write these fields, comma-separated\n"
+    "                 names, tab-separated values: p (the default), mid-p\n"
+    "                 (needs -a), less, greater, two-sided, central (twice\n"
+    "                 the smaller tail, at most 1), or (the conditional\n"
+    "                 maximum-likelihood odds ratio, as R's estimate),\n"
+    "                 sample-or (a d / b c), ci-low and ci-high (R's exact\n"
+    "                 conditional confidence interval of the odds ratio)\n"
+    "  --conf-level L with --batch: the interval's level, 0 < L < 1 (0.95)\n"
     "\n"
     "Exit status 1: the result could not be written, or in batch mode a\n"
-    "malformed line or an unreadable file; 2: fewer than five arguments that\n"
-    "are not options as above.\n";
+    "malformed line or an unreadable file; 2: a command line of fewer than\n"
+    "five arguments that is not one of the above (the fault is named).\n";
 
 constexpr char kVersion[] = "fisher2x2 " FISHER2X2_VERSION "\n";
 
@@ -76,7 +100,12 @@ int Emit(const char* text, std::size_t size) {
   return 1;
 }
 
-int Usage() {
+// The fault in one line, then the usage lines; status 2.
+int Usage(const char* fault, const char* detail = nullptr) {
+  char text[192];
+  std::snprintf(text, sizeof text, "%s%s%.120s", fault, detail != nullptr ? ": " : "",
+                detail != nullptr ? detail : "");
+  Complain(text);
   WriteAll(STDERR_FILENO, kUsage, sizeof kUsage - 1);
   return 2;
 }
@@ -107,8 +136,25 @@ int ToInt(const char* s) {
   return static_cast<int>(value);
 }
 
+// The value of an option that takes one: the rest of its argument
+// (--name=value, -avalue) or the next argument. Null when there is none.
+const char* Value(int argc, char* argv[], int* i, const char* attached) {
+  if (attached != nullptr && *attached != '\0') return attached;
+  if (*i + 1 >= argc) return nullptr;
+  return argv[++*i];
+}
+
+// A level strictly between 0 and 1, read in full as a decimal.
+bool ParseLevel(const char* text, double* level) {
+  const char* end = text + std::strlen(text);
+  const std::from_chars_result r = std::from_chars(text, end, *level);
+  return r.ec == std::errc() && r.ptr == end && *level > 0 && *level < 1;
+}
+
 // Fewer than five arguments: options. --help and --version stand alone;
-// otherwise --batch, with --precise or --log10 and one file operand at most.
+// otherwise --batch with what it takes, and one file operand at most.
+// Options that take a value: --name value, --name=value, -x value, -xvalue,
+// and a short one may end a cluster (-ba less).
 int Options(int argc, char* argv[]) {
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     return Emit(kHelp, sizeof kHelp - 1);
@@ -116,50 +162,109 @@ int Options(int argc, char* argv[]) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     return Emit(kVersion, sizeof kVersion - 1);
   }
+  Request request;
   bool batch = false, precise = false, log10 = false, operands_only = false;
+  const char* batch_only = nullptr;  // the first option that needs --batch
   const char* file = nullptr;
+  const char* second_file = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (operands_only || arg[0] != '-' || std::strcmp(arg, "-") == 0) {
-      if (file != nullptr) return Usage();
-      file = arg;
-    } else if (std::strcmp(arg, "--") == 0) {
+      if (file != nullptr && second_file == nullptr) second_file = arg;
+      if (file == nullptr) file = arg;
+      continue;
+    }
+    if (std::strcmp(arg, "--") == 0) {
       operands_only = true;
-    } else if (std::strcmp(arg, "--batch") == 0) {
-      batch = true;
-    } else if (std::strcmp(arg, "--precise") == 0) {
-      precise = true;
-    } else if (std::strcmp(arg, "--log10") == 0) {
-      log10 = true;
-    } else if (arg[1] == '-') {
-      return Usage();
-    } else {
-      for (const char* f = arg + 1; *f != '\0'; ++f) {
-        if (*f == 'b') {
-          batch = true;
-        } else if (*f == 'p') {
-          precise = true;
-        } else if (*f == 'l') {
-          log10 = true;
-        } else {
-          return Usage();
+      continue;
+    }
+    // One option (long), or a cluster of short ones.
+    const bool long_form = arg[1] == '-';
+    const char* letters = long_form ? "" : arg + 1;
+    do {
+      char key = long_form ? '\0' : *letters++;
+      const char* attached = long_form ? nullptr : letters;
+      if (long_form) {
+        const char* name = arg + 2;
+        const char* equals = std::strchr(name, '=');
+        const std::size_t length = equals != nullptr ? static_cast<std::size_t>(equals - name) : std::strlen(name);
+        attached = equals != nullptr ? equals + 1 : nullptr;
+        auto is = [&](const char* option) { return std::strlen(option) == length && std::strncmp(option, name, length) == 0; };
+        key = is("batch") ? 'b' : is("precise") ? 'p' : is("log10") ? 'l' : is("alternative") ? 'a'
+            : is("fields") ? 'f' : is("conf-level") ? 'L' : '?';
+        if (key == '?') return Usage("unknown option", arg);
+        if (attached != nullptr && (key == 'b' || key == 'p' || key == 'l')) {
+          return Usage("this option takes no value", arg);
         }
       }
-    }
+      switch (key) {
+        case 'b':
+          batch = true;
+          break;
+        case 'p':
+          precise = true;
+          batch_only = batch_only != nullptr ? batch_only : "--precise";
+          break;
+        case 'l':
+          log10 = true;
+          batch_only = batch_only != nullptr ? batch_only : "--log10";
+          break;
+        case 'a':
+        case 'f':
+        case 'L': {
+          const char* value = Value(argc, argv, &i, attached);
+          letters = "";  // the value ends a cluster
+          const char* option = key == 'a' ? "--alternative" : key == 'f' ? "--fields" : "--conf-level";
+          batch_only = batch_only != nullptr ? batch_only : option;
+          if (value == nullptr) return Usage(key == 'a'   ? "--alternative needs a name"
+                                             : key == 'f' ? "--fields needs a list"
+                                                          : "--conf-level needs a value");
+          if (key == 'a' && !ParseAlternative(value, &request.alternative)) {
+            return Usage("unknown alternative (less, greater or two-sided)", value);
+          }
+          if (key == 'f') {
+            const char* bad;
+            std::size_t bad_length;
+            if (!ParseFields(value, &request, &bad, &bad_length)) {
+              char name[64];
+              std::snprintf(name, sizeof name, "%.*s", static_cast<int>(bad_length < 48 ? bad_length : 48), bad);
+              if (request.field_count == kMaxFields) return Usage("too many fields (at most 16)", value);
+              return Usage("unknown field", bad_length == 0 ? "(empty)" : name);
+            }
+          }
+          if (key == 'L' && !ParseLevel(value, &request.conf_level)) {
+            return Usage("--conf-level must lie strictly between 0 and 1", value);
+          }
+          break;
+        }
+        default: {
+          if (key >= '0' && key <= '9') return Usage("expected five arguments a b c d test, or --batch");
+          char option[3] = {'-', key, '\0'};
+          return Usage("unknown option", option);
+        }
+      }
+    } while (*letters != '\0');
   }
-  if (!batch || (precise && log10)) return Usage();
-  const BatchFormat format =
-      precise ? BatchFormat::kPrecise : log10 ? BatchFormat::kLog10 : BatchFormat::kSixDecimals;
+  if (!batch) {
+    if (batch_only != nullptr) return Usage("this option needs --batch", batch_only);
+    return Usage("expected five arguments a b c d test, or --batch");
+  }
+  if (second_file != nullptr) return Usage("more than one file", second_file);
+  if (precise && log10) return Usage("--precise and --log10 exclude each other");
+  if (request.alternative == Alternative::kNone && Asks(request, Field::kMidP)) {
+    return Usage("the field mid-p needs --alternative");
+  }
+  request.format = precise ? BatchFormat::kPrecise : log10 ? BatchFormat::kLog10 : BatchFormat::kSixDecimals;
 
   if (file == nullptr || std::strcmp(file, "-") == 0) {
-    return RunBatch(STDIN_FILENO, "standard input", format);
+    return RunBatch(STDIN_FILENO, "standard input", request);
   }
   const int fd = open(file, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     ComplainErrno(file, errno);
     return 1;
   }
-  const int status = RunBatch(fd, file, format);
+  const int status = RunBatch(fd, file, request);
   close(fd);
   return status;
 }

@@ -87,6 +87,10 @@ std::size_t FormatShortest(double p, char* out) {
   return static_cast<std::size_t>(std::to_chars(out, out + kPValueTextMax, p).ptr - out);
 }
 
+std::size_t FormatDouble(double v, char* out) {
+  return static_cast<std::size_t>(std::to_chars(out, out + kPValueTextMax, v).ptr - out);
+}
+
 namespace {
 
 std::size_t WriteDigits(std::uint64_t v, char* out) {

@@ -20,6 +20,10 @@ std::size_t FormatFixed6(double p, char* out);
 // to at most 1 first, and returns the length.
 std::size_t FormatShortest(double p, char* out);
 
+// Writes the shortest decimal that reads back as v, as FormatShortest but
+// unclamped: "inf" and "nan" for those.
+std::size_t FormatDouble(double v, char* out);
+
 // Writes the p-value e^log_p, below the normal doubles, with 17 significant
 // digits taken from its logarithm, such as 8.0803306019185372e-611, and
 // returns the length.

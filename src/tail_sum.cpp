@@ -158,8 +158,13 @@ void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last,
   // each is converted afresh (as signed: every target converts those fast).
   const bool exact = m.n < (std::uint64_t{1} << 53);
   const double unit = step < 0 ? -1.0 : 1.0;
+  // The variance r1 r2 c1 c2 / n^3 is at most n / 16: no table up to 2^28
+  // is wide.
   const double nd = Cell(m.n);
-  const double variance = Cell(m.r1) / nd * (Cell(m.r2) / nd) * (Cell(m.c1) / nd) * (Cell(m.c2) / nd) * nd;
+  const double variance =
+      m.n <= (std::uint64_t{1} << 28)
+          ? 0
+          : Cell(m.r1) / nd * (Cell(m.r2) / nd) * (Cell(m.c1) / nd) * (Cell(m.c2) / nd) * nd;
   const bool wide = variance > kWideSpread * kWideSpread;
   const double longest = wide ? std::floor(std::sqrt(variance) / 8) : 0;
   const bool central = w.log_psi == 0;
@@ -179,9 +184,11 @@ void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last,
     if (kMoments >= 2) sums->s[2].Add(i * i * term);
   };
   auto negligible = [&](double term, double q) {
-    if (kMoments == 0 || !(q < 1)) return term < kNegligible * (1 - q);
-    const double scale = 1 + i + 1 / (1 - q);
-    return term * (kMoments == 1 ? scale : scale * scale) < kNegligible * (1 - q);
+    const double gap = 1 - q;
+    if (kMoments == 0 || !(gap > 0)) return term < kNegligible * gap;
+    const double scale = (1 + i) * gap + 1;  // (1 + D) (1 - q)
+    return kMoments == 1 ? term * scale < kNegligible * gap * gap
+                         : term * scale * scale < kNegligible * gap * gap * gap;
   };
   DD fx;               // ln(w(x)/w(ref)), where known
   bool known = false;  // after a block

@@ -209,15 +209,43 @@ TEST(Batch, FileOperand) {
   unlink(path);
 }
 
+// Every misuse names its fault before the usage lines, writes nothing on
+// standard output and reads nothing.
 TEST(Batch, MisuseIsAUsageError) {
-  const std::vector<std::string> cases[] = {
-      {"-p"}, {"--precise"}, {"tables.txt"}, {"-b", "a", "b"}, {"-b", "--bogus"},
-      {"-bx"}, {"-b", "-h"}, {"--batch=1"}, {"-b", "-p", "-q"},
+  const struct {
+    std::vector<std::string> args;
+    std::string fault;
+  } cases[] = {
+      {{"-p"}, "this option needs --batch: --precise"},
+      {{"--precise"}, "this option needs --batch: --precise"},
+      {{"-a", "less"}, "this option needs --batch: --alternative"},
+      {{"tables.txt"}, "expected five arguments a b c d test, or --batch"},
+      {{"-b", "a", "b"}, "more than one file: b"},
+      {{"-b", "--bogus"}, "unknown option: --bogus"},
+      {{"-bx"}, "unknown option: -x"},
+      {{"-b", "-h"}, "unknown option: -h"},
+      {{"--batch=1"}, "this option takes no value: --batch=1"},
+      {{"-b", "-p", "-q"}, "unknown option: -q"},
+      {{"-bpl"}, "--precise and --log10 exclude each other"},
+      {{"-ba"}, "--alternative needs a name"},
+      {{"-b", "-a", "two_sided"}, "unknown alternative (less, greater or two-sided): two_sided"},
+      {{"-b", "-f", "p,odds"}, "unknown field: odds"},
+      {{"-b", "--fields=p,,or"}, "unknown field: (empty)"},
+      {{"-b", "-f"}, "--fields needs a list"},
+      {{"-bf", "p,p,p,p,p,p,p,p,p,p,p,p,p,p,p,p,p"}, "too many fields (at most 16): p,p,p,p,p,p,p,p,p,p,p,p,p,p,p,p,p"},
+      {{"-bf", "mid-p"}, "the field mid-p needs --alternative"},
+      {{"-b", "--conf-level=0"}, "--conf-level must lie strictly between 0 and 1: 0"},
+      {{"-b", "--conf-level=1"}, "--conf-level must lie strictly between 0 and 1: 1"},
+      {{"-b", "--conf-level", "-0.5"}, "--conf-level must lie strictly between 0 and 1: -0.5"},
+      {{"-b", "--conf-level=1.5"}, "--conf-level must lie strictly between 0 and 1: 1.5"},
+      {{"-b", "--conf-level=abc"}, "--conf-level must lie strictly between 0 and 1: abc"},
+      {{"-b", "--conf-level=0.9x"}, "--conf-level must lie strictly between 0 and 1: 0.9x"},
+      {{"-b", "--conf-level"}, "--conf-level needs a value"},
   };
-  for (const auto& args : cases) {
-    const Result r = Tool(args, nullptr, "3 1 1 3 2\n");
+  for (const auto& c : cases) {
+    const Result r = Tool(c.args, nullptr, "3 1 1 3 2\n");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, kUsageText);
+    EXPECT_EQ(r.err, "fisher2x2: " + c.fault + "\n" + kUsageText);
     EXPECT_EQ(r.status, 2);
   }
 }

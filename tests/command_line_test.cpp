@@ -72,14 +72,23 @@ TEST(CommandLine, WritesExactBytes) {
 }
 
 TEST(CommandLine, ShortCommandLineIsAUsageError) {
-  const std::vector<std::string> cases[] = {
-      {}, {"3"}, {"3", "1", "1", "3"}, {"-h", "x"}, {"--version", "1"}, {"--help=1"},
-      {"-1", "2", "3", "4"},
+  const std::string five = "expected five arguments a b c d test, or --batch";
+  const struct {
+    std::vector<std::string> args;
+    std::string fault;
+  } cases[] = {
+      {{}, five},
+      {{"3"}, five},
+      {{"3", "1", "1", "3"}, five},
+      {{"-1", "2", "3", "4"}, five},
+      {{"-h", "x"}, "unknown option: -h"},
+      {{"--version", "1"}, "unknown option: --version"},
+      {{"--help=1"}, "unknown option: --help=1"},
   };
-  for (const auto& args : cases) {
-    const Result r = Tool(args);
+  for (const auto& c : cases) {
+    const Result r = Tool(c.args);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, kUsageText);
+    EXPECT_EQ(r.err, "fisher2x2: " + c.fault + "\n" + kUsageText);
     EXPECT_EQ(r.status, 2);
   }
 }

@@ -18,7 +18,8 @@ extern char** environ;
 
 // The usage lines, on standard error for every misuse.
 constexpr const char* kUsageText =
-    "usage: fisher2x2 a b c d test\n       fisher2x2 --batch [--precise | --log10] [file]\n";
+    "usage: fisher2x2 a b c d test\n"
+    "       fisher2x2 -b [-p | -l] [-a NAME] [-f LIST] [--conf-level=L] [file]\n";
 
 struct Result {
   std::string out, err;

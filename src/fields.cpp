@@ -1,0 +1,210 @@
+// The fields of one table: which computations they need, done once each,
+// and their text.
+#include "fields.h"
+
+#include <cfloat>
+#include <cstring>
+#include <limits>
+
+#include "accurate.h"
+#include "exact_test.h"
+#include "odds_ratio.h"
+
+namespace {
+
+struct Name {
+  const char* text;
+  Field field;
+};
+
+constexpr Name kNames[] = {
+    {"p", Field::kP},
+    {"mid-p", Field::kMidP},
+    {"less", Field::kLess},
+    {"greater", Field::kGreater},
+    {"two-sided", Field::kTwoSided},
+    {"central", Field::kCentral},
+    {"or", Field::kOddsRatio},
+    {"sample-or", Field::kSampleOddsRatio},
+    {"ci-low", Field::kCiLow},
+    {"ci-high", Field::kCiHigh},
+};
+
+// LogFactorial holds 0 .. filled, for the single run's computation.
+int filled = -1;
+
+double SingleRun(const std::uint64_t v[4], int n, bool one_tailed) {
+  if (n > filled) {
+    if (filled < 0) {
+      FillLogFactorial(n);
+    } else {
+      ExtendLogFactorial(filled, n);
+    }
+    filled = n;
+  }
+  return FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
+                    static_cast<int>(v[3]), one_tailed ? 1 : 2);
+}
+
+std::size_t WritePValue(const AccuratePValue& p, BatchFormat format, char* out) {
+  switch (format) {
+    case BatchFormat::kSixDecimals:
+      return FormatFixed6(PValue(p), out);
+    case BatchFormat::kPrecise: {
+      const double d = PValue(p);
+      return d >= DBL_MIN ? FormatShortest(d, out) : FormatFromLog(LogPValue(p), out);
+    }
+    case BatchFormat::kLog10:
+      break;
+  }
+  return FormatLog10(LogPValue(p), out);
+}
+
+// The p-value a field names; `p` and `mid-p` follow the test asked.
+PValueKind KindOf(Field field, Alternative alternative, bool one_tailed) {
+  using K = PValueKind;
+  switch (field) {
+    case Field::kLess:
+      return K::kLess;
+    case Field::kGreater:
+      return K::kGreater;
+    case Field::kTwoSided:
+      return K::kTwoSided;
+    case Field::kCentral:
+      return K::kCentral;
+    case Field::kMidP:
+      return alternative == Alternative::kLess      ? K::kMidLess
+             : alternative == Alternative::kGreater ? K::kMidGreater
+                                                    : K::kMidTwoSided;
+    default:
+      break;
+  }
+  switch (alternative) {
+    case Alternative::kLess:
+      return K::kLess;
+    case Alternative::kGreater:
+      return K::kGreater;
+    case Alternative::kTwoSided:
+      return K::kTwoSided;
+    case Alternative::kNone:
+      break;
+  }
+  return one_tailed ? K::kObservedSide : K::kTwoTailed;
+}
+
+bool IsPValue(Field field) {
+  return field != Field::kOddsRatio && field != Field::kSampleOddsRatio && field != Field::kCiLow &&
+         field != Field::kCiHigh;
+}
+
+// The interval's bound: two-sided (and without an alternative) each tail
+// at (1 - L) / 2; one-sided, the open end and the other at 1 - L.
+double IntervalBound(const Observed& o, const Request& r, Bound which) {
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  const double alpha = 1 - r.conf_level;
+  switch (r.alternative) {
+    case Alternative::kLess:
+      return which == Bound::kLower ? 0.0 : OddsRatioBound(o, which, alpha);
+    case Alternative::kGreater:
+      return which == Bound::kUpper ? kInfinity : OddsRatioBound(o, which, alpha);
+    default:
+      return OddsRatioBound(o, which, alpha / 2);
+  }
+}
+
+}  // namespace
+
+bool ParseAlternative(const char* name, Alternative* out) {
+  if (std::strcmp(name, "less") == 0) {
+    *out = Alternative::kLess;
+  } else if (std::strcmp(name, "greater") == 0) {
+    *out = Alternative::kGreater;
+  } else if (std::strcmp(name, "two-sided") == 0 || std::strcmp(name, "two.sided") == 0) {
+    *out = Alternative::kTwoSided;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool ParseFields(const char* list, Request* r, const char** bad, std::size_t* bad_length) {
+  r->field_count = 0;
+  for (const char* p = list;;) {
+    const char* comma = std::strchr(p, ',');
+    const std::size_t length = comma != nullptr ? static_cast<std::size_t>(comma - p) : std::strlen(p);
+    *bad = p;
+    *bad_length = length;
+    const Name* found = nullptr;
+    for (const Name& name : kNames) {
+      if (std::strlen(name.text) == length && std::strncmp(name.text, p, length) == 0) found = &name;
+    }
+    if (found == nullptr || r->field_count == kMaxFields) return false;
+    r->fields[r->field_count++] = found->field;
+    if (comma == nullptr) return true;
+    p = comma + 1;
+  }
+}
+
+bool Asks(const Request& r, Field field) {
+  for (int i = 0; i < r.field_count; ++i) {
+    if (r.fields[i] == field) return true;
+  }
+  return false;
+}
+
+std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool one_tailed, char* out) {
+  const std::uint64_t n = counts[0] + counts[1] + counts[2] + counts[3];
+  const bool single_run = r.format == BatchFormat::kSixDecimals && r.alternative == Alternative::kNone &&
+                          n <= static_cast<std::uint64_t>(kMaxTotal);
+  // What the fields need, each computed once: the observed table, its
+  // tails (with the opposite tail's search or not), the interval's bounds.
+  bool observe = false, opposite = false, sums = false;
+  for (int i = 0; i < r.field_count; ++i) {
+    const Field f = r.fields[i];
+    if (f == Field::kSampleOddsRatio || (f == Field::kP && single_run)) continue;
+    observe = true;
+    if (IsPValue(f)) {
+      sums = true;
+      opposite = opposite || NeedsOpposite(KindOf(f, r.alternative, one_tailed));
+    }
+  }
+  Observed o{};
+  TailSums tails{};
+  if (observe) o = Observe(counts[0], counts[1], counts[2], counts[3]);
+  if (sums) tails = SumTails(o, opposite);
+  double bound[2];
+  bool bound_known[2] = {false, false};
+
+  std::size_t length = 0;
+  for (int i = 0; i < r.field_count; ++i) {
+    if (i > 0) out[length++] = '\t';
+    char* const text = out + length;
+    const Field f = r.fields[i];
+    switch (f) {
+      case Field::kSampleOddsRatio:
+        length += FormatDouble(SampleOddsRatio(counts[0], counts[1], counts[2], counts[3]), text);
+        break;
+      case Field::kOddsRatio:
+        length += FormatDouble(ConditionalOddsRatio(o), text);
+        break;
+      case Field::kCiLow:
+      case Field::kCiHigh: {
+        const int k = f == Field::kCiLow ? 0 : 1;
+        if (!bound_known[k]) {
+          bound[k] = IntervalBound(o, r, k == 0 ? Bound::kLower : Bound::kUpper);
+          bound_known[k] = true;
+        }
+        length += FormatDouble(bound[k], text);
+        break;
+      }
+      default:
+        if (f == Field::kP && single_run) {
+          length += FormatFixed6(SingleRun(counts, static_cast<int>(n), one_tailed), text);
+        } else {
+          length += WritePValue(Select(o, tails, KindOf(f, r.alternative, one_tailed)), r.format, text);
+        }
+        break;
+    }
+  }
+  return length;
+}

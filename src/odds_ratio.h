@@ -1,0 +1,28 @@
+// The odds ratio of a 2x2 table a b / c d: the sample odds ratio, and, from
+// Fisher's noncentral hypergeometric distribution of X (the count in cell
+// a given all margins, P(X = x; psi) proportional to P(X = x) psi^x), the
+// conditional maximum-likelihood estimate and the exact conditional
+// confidence bounds.
+#ifndef FISHER2X2_ODDS_RATIO_H
+#define FISHER2X2_ODDS_RATIO_H
+
+#include <cstdint>
+
+#include "accurate.h"
+
+// (a d) / (b c), correctly rounded from the exact 128-bit products; inf
+// where only b c is 0, nan where both are.
+double SampleOddsRatio(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d);
+
+// The psi at which the mean of X equals the observed count: 0 where that
+// is the smallest count the margins allow, inf where it is the largest,
+// nan where they allow a single table.
+double ConditionalOddsRatio(const Observed& o);
+
+// kLower: the psi where P(X >= a; psi) = alpha, 0 where a is the smallest
+// count the margins allow. kUpper: the psi where P(X <= a; psi) = alpha,
+// inf where a is the largest. 0 < alpha < 1.
+enum class Bound { kLower, kUpper };
+double OddsRatioBound(const Observed& o, Bound which, double alpha);
+
+#endif  // FISHER2X2_ODDS_RATIO_H
