@@ -23,8 +23,6 @@
 
 #include <cmath>
 #include <limits>
-#include <cstdio>
-#include <cstdlib>
 
 #include "tail_sum.h"
 #include "uint128.h"
@@ -137,9 +135,9 @@ AtPsi SumAt(const Observed& o, const Weights& w, int side) {
   if (side == 0) side = a0 >= m ? +1 : -1;
   r.away = (side > 0 ? m <= a0 : m >= a0) ? side : -side;
   const int away = r.away;
+  const Weights at_mode{w.m, m, LogProbability(o.m, m).value, w.log_psi, w.psi, w.inv_psi};
   r.log_mode = RelativeLog(w, m);
   r.r = dd::ExpToDouble(dd::Neg(r.log_mode));
-  const Weights at_mode{w.m, m, dd::Add(o.log_p0, r.log_mode), w.log_psi, w.psi, w.inv_psi};
   auto end = [&](int direction) { return direction > 0 ? last : std::uint64_t{0}; };
   WalkSums from_a0, towards, other;
   AddTail<kMoments>(w, a0, away, end(away), 1.0, &from_a0);
