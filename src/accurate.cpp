@@ -61,7 +61,7 @@ Observed Observe(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_
   return o;
 }
 
-TailSums SumTails(const Observed& o, bool opposite) {
+TailSums SumTails(const Observed& o, bool opposite, bool other_side) {
   TailSums t{};
   if (o.b0 == 0) {
     t.lower.Add(1.0);
@@ -72,8 +72,12 @@ TailSums SumTails(const Observed& o, bool opposite) {
   const Weights w{&o.m, a, o.log_p0};
   WalkSums sums;
   AddTail<0>(w, a, -1, 0, 1.0, &sums);
-  t.lower = sums.s[0];
+  t.lower = sums.total;
   t.both = t.lower;
+  if (other_side) {
+    t.p0 = dd::Exp(o.log_p0);
+    t.upper = Add(Sub(DD(1.0), dd::Mul(t.p0, t.lower.Pair())), t.p0);
+  }
   if (!opposite) return t;
 
   // x* = lo: not less (the observed table a0 to begin with); hi: less, or
@@ -140,9 +144,9 @@ TailSums SumTails(const Observed& o, bool opposite) {
     return t;
   }
   if (hi <= a + b) {
-    sums.s[0] = t.both;
+    sums.total = t.both;
     AddTail<0>(w, hi, +1, a + b, dd::ExpToDouble(Sub(at_hi.value, o.log_p0)), &sums);
-    t.both = sums.s[0];
+    t.both = sums.total;
   }
   return t;
 }
@@ -152,6 +156,11 @@ bool NeedsOpposite(PValueKind kind) {
          kind == PValueKind::kMidTwoSided;
 }
 
+bool NeedsOtherSide(PValueKind kind) {
+  return !(kind == PValueKind::kObservedSide || kind == PValueKind::kTwoTailed ||
+           kind == PValueKind::kTwoSided);
+}
+
 AccuratePValue Select(const Observed& o, const TailSums& t, PValueKind kind) {
   using K = PValueKind;
   const bool mid = kind == K::kMidLess || kind == K::kMidGreater || kind == K::kMidTwoSided;
@@ -159,9 +168,6 @@ AccuratePValue Select(const Observed& o, const TailSums& t, PValueKind kind) {
   auto relative = [&](DD sum) { return AccuratePValue{o.log_p0, sum, false}; };
   auto absolute = [](DD value) { return AccuratePValue{DD(0.0), value, false}; };
   const DD lower = t.lower.Pair();
-  // The other side and p0 itself as plain values, in double-double.
-  auto p0 = [&]() { return dd::Exp(o.log_p0); };
-  auto upper = [&]() { return Add(Sub(DD(1.0), dd::Mul(p0(), lower)), p0()); };
   const bool lower_is_less = !o.swapped;
   switch (kind) {
     case K::kObservedSide:
@@ -170,20 +176,19 @@ AccuratePValue Select(const Observed& o, const TailSums& t, PValueKind kind) {
       return t.all_less ? AccuratePValue{DD(0.0), DD(1.0), true} : relative(t.both.Pair());
     case K::kLess:
     case K::kGreater:
-      return (kind == K::kLess) == lower_is_less ? relative(lower) : absolute(upper());
+      return (kind == K::kLess) == lower_is_less ? relative(lower) : absolute(t.upper);
     case K::kTwoSided:
       if (t.all_less) return {DD(0.0), DD(1.0), true};
       return relative(t.tie ? Add(t.both.Pair(), DD(1.0)) : t.both.Pair());
-    case K::kCentral: {
-      const AccuratePValue low = relative(Add(lower, lower)), up = absolute(Add(upper(), upper()));
-      return LogPValue(low).hi <= LogPValue(up).hi ? low : up;
-    }
+    case K::kCentral:
+      if (Sub(dd::Mul(t.p0, lower), t.upper).hi <= 0) return relative(Add(lower, lower));
+      return absolute(Add(t.upper, t.upper));
     case K::kMidLess:
     case K::kMidGreater:
       if ((kind == K::kMidLess) == lower_is_less) return relative(Sub(lower, DD(0.5)));
-      return absolute(Sub(upper(), dd::Mul(p0(), DD(0.5))));
+      return absolute(Sub(t.upper, dd::Mul(t.p0, DD(0.5))));
     case K::kMidTwoSided:
-      if (t.all_less) return absolute(Sub(DD(1.0), dd::Mul(p0(), DD(0.5))));
+      if (t.all_less) return absolute(Sub(DD(1.0), dd::Mul(t.p0, DD(0.5))));
       return relative(Sub(t.both.Pair(), DD(t.tie ? 0.0 : 0.5)));
   }
   return relative(lower);
@@ -193,7 +198,7 @@ AccuratePValue AccurateTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, s
                             bool one_tailed) {
   const Observed o = Observe(a, b, c, d);
   const PValueKind kind = one_tailed ? PValueKind::kObservedSide : PValueKind::kTwoTailed;
-  return Select(o, SumTails(o, !one_tailed), kind);
+  return Select(o, SumTails(o, !one_tailed, false), kind);
 }
 
 DD LogPValue(const AccuratePValue& p) {

@@ -36,11 +36,13 @@ struct TailSums {
   Sum both;       // and the tables X > a0 strictly less probable than the observed one
   bool tie;       // and one table X > a0 exactly as probable (it is not in `both`)
   bool all_less;  // every table X > a0 is strictly less probable (`both` not summed)
+  DD p0, upper;   // with other_side: p0 and P(X >= a0), as plain values
 };
 
-// The observed side, and with `opposite` the opposite tail: its edge is found
-// by a search whose every decision is exact (see the .cpp).
-TailSums SumTails(const Observed& o, bool opposite);
+// The observed side; with `opposite` the opposite tail, whose edge is found
+// by a search whose every decision is exact (see the .cpp); with
+// other_side, P(X >= a0).
+TailSums SumTails(const Observed& o, bool opposite, bool other_side);
 
 // A p-value as ln base + ln sum.
 struct AccuratePValue {
@@ -63,10 +65,11 @@ enum class PValueKind {
   kMidTwoSided,   // the tables strictly less probable, and half of those as probable
 };
 
-// Whether the p-value needs the opposite tail's search.
+// Whether the p-value needs the opposite tail's search, or P(X >= a0).
 bool NeedsOpposite(PValueKind kind);
+bool NeedsOtherSide(PValueKind kind);
 
-// The p-value from the sums (SumTails with NeedsOpposite(kind)).
+// The p-value from the sums (SumTails with what the kind needs).
 AccuratePValue Select(const Observed& o, const TailSums& t, PValueKind kind);
 
 // The p-value of the table a b / c d, one-tailed or two-tailed, with the

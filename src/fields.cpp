@@ -158,20 +158,22 @@ std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool on
                           n <= static_cast<std::uint64_t>(kMaxTotal);
   // What the fields need, each computed once: the observed table, its
   // tails (with the opposite tail's search or not), the interval's bounds.
-  bool observe = false, opposite = false, sums = false;
+  bool observe = false, opposite = false, other_side = false, sums = false;
   for (int i = 0; i < r.field_count; ++i) {
     const Field f = r.fields[i];
     if (f == Field::kSampleOddsRatio || (f == Field::kP && single_run)) continue;
     observe = true;
     if (IsPValue(f)) {
       sums = true;
-      opposite = opposite || NeedsOpposite(KindOf(f, r.alternative, one_tailed));
+      const PValueKind kind = KindOf(f, r.alternative, one_tailed);
+      opposite = opposite || NeedsOpposite(kind);
+      other_side = other_side || NeedsOtherSide(kind);
     }
   }
   Observed o{};
   TailSums tails{};
   if (observe) o = Observe(counts[0], counts[1], counts[2], counts[3]);
-  if (sums) tails = SumTails(o, opposite);
+  if (sums) tails = SumTails(o, opposite, other_side);
   double bound[2];
   bool bound_known[2] = {false, false};
 

@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <climits>
 #include <cstdint>
@@ -88,8 +87,8 @@ constexpr char kHelp[] =
     "  --conf-level L with --batch: the interval's level, 0 < L < 1 (0.95)\n"
     "\n"
     "Exit status 1: the result could not be written, or in batch mode a\n"
-    "malformed line or an unreadable file; 2: a command line of fewer than\n"
-    "five arguments that is not one of the above (the fault is named).\n";
+    "malformed line or an unreadable file; 2: fewer than five arguments\n"
+    "that are not a valid command line as above (the fault is named).\n";
 
 constexpr char kVersion[] = "fisher2x2 " FISHER2X2_VERSION "\n";
 
@@ -144,11 +143,48 @@ const char* Value(int argc, char* argv[], int* i, const char* attached) {
   return argv[++*i];
 }
 
-// A level strictly between 0 and 1, read in full as a decimal.
+// A level strictly between 0 and 1: a decimal of at most 15 significant
+// digits (and an exponent), read in full. Such a decimal is M / 10^k with
+// M < 2^53 and k <= 22, both exact doubles, so one division rounds it
+// correctly, as strtod would.
 bool ParseLevel(const char* text, double* level) {
-  const char* end = text + std::strlen(text);
-  const std::from_chars_result r = std::from_chars(text, end, *level);
-  return r.ec == std::errc() && r.ptr == end && *level > 0 && *level < 1;
+  std::uint64_t m = 0;
+  int digits = 0, scale = 0;  // value = m * 10^scale
+  bool any = false, point = false;
+  const char* p = text;
+  for (;; ++p) {
+    if (*p == '.' && !point) {
+      point = true;
+    } else if (*p >= '0' && *p <= '9') {
+      any = true;
+      if (m == 0 && *p == '0') {
+        if (point) --scale;
+        continue;
+      }
+      if (++digits > 15) return false;
+      m = m * 10 + static_cast<std::uint64_t>(*p - '0');
+      if (point) --scale;
+    } else {
+      break;
+    }
+  }
+  if (!any) return false;
+  if (*p == 'e' || *p == 'E') {
+    ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    int e = 0;
+    if (*p < '0' || *p > '9') return false;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+      if (e < 1000) e = e * 10 + (*p - '0');
+    }
+    scale += negative ? -e : e;
+  }
+  if (*p != '\0' || m == 0 || scale < -22 || scale > 0) return false;
+  double power = 1;
+  for (int i = 0; i < -scale; ++i) power *= 10;  // exact up to 10^22
+  *level = static_cast<double>(m) / power;
+  return *level < 1;
 }
 
 // Fewer than five arguments: options. --help and --version stand alone;
@@ -233,7 +269,7 @@ int Options(int argc, char* argv[]) {
             }
           }
           if (key == 'L' && !ParseLevel(value, &request.conf_level)) {
-            return Usage("--conf-level must lie strictly between 0 and 1", value);
+            return Usage("--conf-level must be a decimal strictly between 0 and 1", value);
           }
           break;
         }

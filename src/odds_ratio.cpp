@@ -83,7 +83,7 @@ Weights WeightsAt(const Observed& o, double t) {
   Weights w{&o.m, o.a0, o.log_p0};
   w.log_psi = t;
   w.psi = dd::ExpToDouble(DD(t));
-  w.inv_psi = dd::ExpToDouble(DD(-t));
+  w.inv_psi = 1 / w.psi;
   return w;
 }
 
@@ -121,8 +121,8 @@ struct AtPsi {
   int away;
   DD log_mode;        // ln(w(m) / w(a0))
   double r;           // w(a0) / w(m)
-  double s0, m1, m2;  // as above, about m
-  double t0, t1;      // the walk from a0: sum w / w(a0), sum i w / w(a0), i = |x - a0|
+  double s0, m1, m2, m3;  // as above, and the third moment, about m
+  double t0, t1, t2;  // the walk from a0: sum i^k w / w(a0), i = |x - a0|
 };
 
 // `side`: the walk from a0 goes that way where the mode allows, else the
@@ -136,7 +136,7 @@ AtPsi SumAt(const Observed& o, const Weights& w, int side) {
   r.away = (side > 0 ? m <= a0 : m >= a0) ? side : -side;
   const int away = r.away;
   const Weights at_mode{w.m, m, LogProbability(o.m, m).value, w.log_psi, w.psi, w.inv_psi};
-  r.log_mode = RelativeLog(w, m);
+  r.log_mode = RelativeLog(w, m, at_mode.log_ref);
   r.r = dd::ExpToDouble(dd::Neg(r.log_mode));
   auto end = [&](int direction) { return direction > 0 ? last : std::uint64_t{0}; };
   WalkSums from_a0, towards, other;
@@ -146,9 +146,11 @@ AtPsi SumAt(const Observed& o, const Weights& w, int side) {
     const std::uint64_t next = away > 0 ? m - 1 : m + 1;
     AddTail<kMoments>(at_mode, next, -away, end(-away), StepRatio(at_mode, m, -away), &other);
   }
-  double v[3][3];
-  for (int k = 0; k < 3; ++k) {
-    v[0][k] = from_a0.s[k].Value(), v[1][k] = towards.s[k].Value(), v[2][k] = other.s[k].Value();
+  double v[3][4];
+  const WalkSums* const walks[3] = {&from_a0, &towards, &other};
+  for (int j = 0; j < 3; ++j) {
+    v[j][0] = walks[j]->total.Value(), v[j][1] = walks[j]->first, v[j][2] = walks[j]->second;
+    v[j][3] = walks[j]->third;
   }
   // x - m: away i on the walk towards a0, -away (i + 1) on the other,
   // (a0 - m) + away i on the walk from a0.
@@ -157,68 +159,83 @@ AtPsi SumAt(const Observed& o, const Weights& w, int side) {
   r.m1 = away * (v[1][1] - (v[2][1] + v[2][0])) + r.r * (shift * v[0][0] + away * v[0][1]);
   r.m2 = (v[1][2] + (v[2][2] + (2 * v[2][1] + v[2][0]))) +
          r.r * (shift * (shift * v[0][0] + 2 * away * v[0][1]) + v[0][2]);
+  r.m3 = away * (v[1][3] - (v[2][3] + 3 * (v[2][2] + v[2][1]) + v[2][0])) +
+         r.r * (shift * (shift * (shift * v[0][0] + 3 * away * v[0][1]) + 3 * v[0][2]) + away * v[0][3]);
   r.t0 = v[0][0];
   r.t1 = v[0][1];
+  r.t2 = v[0][2];
   return r;
 }
 
-// f(t) = mean - a0, and its derivative, the variance.
-void MeanEquation(const Observed& o, double t, double* value, double* slope) {
+// f(t) = mean - a0, and its first two derivatives: the variance and the
+// third central moment.
+void MeanEquation(const Observed& o, double t, double* value, double* slope, double* curve) {
   const Weights w = WeightsAt(o, t);
-  const AtPsi s = SumAt<2>(o, w, 0);
-  const double mean = s.m1 / s.s0;
+  const AtPsi s = SumAt<3>(o, w, 0);
+  const double mean = s.m1 / s.s0, second = s.m2 / s.s0;  // about m
   *value = Signed(s.m, o.a0) + mean;
-  *slope = s.m2 / s.s0 - mean * mean;
+  *slope = second - mean * mean;
+  *curve = s.m3 / s.s0 - mean * (3 * second - 2 * mean * mean);
 }
 
-// ln P(X >= a0) (side +1) or ln P(X <= a0) (side -1) at t, and its
-// derivative: the tail's conditional mean less the mean.
-void TailEquation(const Observed& o, int side, double t, double* value, double* slope) {
+// ln P(X >= a0) (side +1) or ln P(X <= a0) (side -1) at t, and its first
+// two derivatives: the tail's conditional mean less the mean, and its
+// conditional variance less the variance.
+void TailEquation(const Observed& o, int side, double t, double* value, double* slope, double* curve) {
   const Weights w = WeightsAt(o, t);
-  const AtPsi s = SumAt<1>(o, w, side);
+  const AtPsi s = SumAt<2>(o, w, side);
   const double shift = Signed(o.a0, s.m), mean = s.m1 / s.s0;  // means less m
+  const double variance = s.m2 / s.s0 - mean * mean;
   if (s.away == side) {  // the walk from a0 is the tail
+    const double first = s.t1 / s.t0;  // steps from a0
     *value = LogToDouble(s.t0 / s.s0) - (s.log_mode.hi + s.log_mode.lo);
-    *slope = shift + side * (s.t1 / s.t0) - mean;
+    *slope = shift + side * first - mean;
+    *curve = (s.t2 / s.t0 - first * first) - variance;
     return;
   }
   // The tail holds the mode: all less the walk from a0 beyond a0.
   const double mass = s.s0 - s.r * (s.t0 - 1);
   const double first = s.m1 - s.r * (shift * (s.t0 - 1) + s.away * s.t1);
+  const double second = s.m2 - s.r * (shift * (shift * (s.t0 - 1) + 2 * s.away * s.t1) + s.t2);
   *value = LogToDouble(mass / s.s0);
   *slope = first / mass - mean;
+  *curve = (second / mass - (first / mass) * (first / mass)) - variance;
 }
 
 // Roots in t are kept within e^+-700, far beyond any estimate or bound:
 // those lie within e^+-200 for counts below 2^63 and levels above 2^-60.
 constexpr double kMostT = 700;
 
-// The root of an increasing f, from t.
+// The root of an increasing f, from t: f(t, &value, &slope, &curve), its
+// value and first two derivatives; the steps are Halley's.
 template <class F>
 double Solve(F f, double t) {
   double lo = -kMostT, hi = kMostT, reach = 1;
   bool below = false, above = false;  // a sign seen below, above the root
-  double last_t = 0, last_slope = 0, last_step = 0;
   if (t < lo) t = lo;
   if (t > hi) t = hi;
   for (int iteration = 0; iteration < 200; ++iteration) {
-    double value, slope;
-    f(t, &value, &slope);
+    double value, slope, curve;
+    f(t, &value, &slope, &curve);
     if (value == 0) return t;
     if (value < 0) {
       lo = t, below = true;
     } else {
       hi = t, above = true;
     }
-    double next = t - value / slope;
+    // Halley's step is Newton's divided by 1 - u, u = value curve / 2 slope^2;
+    // far from the root, where |u| passes 1/2, Newton's alone.
+    const double newton = value / slope, u = newton * curve / (2 * slope);
+    double next = t - (u >= -0.5 && u <= 0.5 ? newton / (1 - u) : newton);
     const double step = std::fabs(next - t);
-    if (next >= lo && next <= hi && iteration > 0) {
-      // Newton's next step would be about c step^2, with c = f''/2f'
-      // estimated from the last two slopes. Once the steps shrink as that
-      // predicts (by a hundredfold at least), a step whose successor would
-      // be below 2^-46 is the last.
-      const double c = std::fabs((slope - last_slope) / (t - last_t)) / (2 * std::fabs(slope));
-      if (step <= last_step / 128 && c * step * step <= 0x1p-46) return next;
+    if (next >= lo && next <= hi) {
+      // A step below 2^-40 leaves the root within about that: psi within
+      // 1e-12 relative, whatever the scale of f. A Newton step would leave
+      // it within about c step^2, c = |f''/2f'| (Halley's, closer still):
+      // once that is below 2^-46 the step is the last, provided it is below
+      // 2^-20 (where f''' could matter no more).
+      const double c = std::fabs(curve / (2 * slope));
+      if (step <= 0x1p-40 || (step <= 0x1p-20 && c * step * step <= 0x1p-46)) return next;
     }
     if (!(next > lo && next < hi)) {  // NaN included
       if (below && above) {
@@ -231,7 +248,6 @@ double Solve(F f, double t) {
         if (next > kMostT) next = kMostT;
       }
     }
-    last_t = t, last_slope = slope, last_step = std::fabs(next - t);
     t = next;
   }
   return t;
@@ -268,6 +284,11 @@ double SampleOddsRatio(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::u
   const bool zero_num = num.hi == 0 && num.lo == 0, zero_den = den.hi == 0 && den.lo == 0;
   if (zero_den) return zero_num ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity();
   if (zero_num) return 0.0;
+  // Products below 2^53 are exact doubles, and their quotient is rounded once.
+  constexpr std::uint64_t kExact = std::uint64_t{1} << 53;
+  if (num.hi == 0 && den.hi == 0 && num.lo <= kExact && den.lo <= kExact) {
+    return static_cast<double>(num.lo) / static_cast<double>(den.lo);
+  }
   return Quotient(num, den);
 }
 
@@ -275,7 +296,7 @@ double ConditionalOddsRatio(const Observed& o) {
   if (o.b0 == 0) return std::numeric_limits<double>::quiet_NaN();
   // a0 <= d0 and b0 > 0: only a0 can sit at an end, the smallest.
   if (o.a0 == 0) return o.swapped ? std::numeric_limits<double>::infinity() : 0.0;
-  const double t = Solve([&](double u, double* v, double* s) { MeanEquation(o, u, v, s); }, LogOddsStart(o));
+  const double t = Solve([&](double u, double* v, double* s, double* c) { MeanEquation(o, u, v, s, c); }, LogOddsStart(o));
   return PsiOf(o, t);
 }
 
@@ -288,10 +309,11 @@ double OddsRatioBound(const Observed& o, Bound which, double alpha) {
   // P(X >= a0) rises with t, P(X <= a0) falls.
   const double start = LogOddsStart(o) - side * NormalQuantile(alpha) * StandardError(o);
   const double t = Solve(
-      [&](double u, double* v, double* s) {
-        TailEquation(o, side, u, v, s);
+      [&](double u, double* v, double* s, double* c) {
+        TailEquation(o, side, u, v, s, c);
         *v = side * (*v - log_alpha);
         *s *= side;
+        *c *= side;
       },
       start);
   return PsiOf(o, t);

@@ -76,7 +76,7 @@ Cubic Through(double s1, double y1, double s2, double y2, double s3, double y3) 
 }
 
 // sum_{i=0}^{L-1} i^k e^psi(i) for the cubic psi, k = 0 .. kMoments, as
-// above: with g_k(v) = v^k h(v), h = e^psi,
+// above: with g_k(v) = v^k h(v), h = e^psi (and g_3 likewise, below),
 //   g_1' = (1 + v p1) h,          g_1''' = (3 (p2 + p1^2) + v h3) h,
 //   g_2' = (2 v + v^2 p1) h,      g_2''' = (6 p1 + 6 v (p2 + p1^2) + v^2 h3) h,
 // p1, p2, p3 the derivatives of psi and h3 = p3 + 3 p1 p2 + p1^3. On a
@@ -84,7 +84,7 @@ Cubic Through(double s1, double y1, double s2, double y2, double s3, double y3) 
 // h as they do on the whole block, and the omitted terms stay as small
 // relative to the moments as to the sum.
 template <int kMoments>
-void BlockSums(const Cubic& psi, double length, double out[3]) {
+void BlockSums(const Cubic& psi, double length, double out[4]) {
   const double lo = -0.5, hi = length - 0.5, mid = (lo + hi) / 2, half = (hi - lo) / 2;
   auto h = [&](double v) { return dd::ExpToDouble(DD(psi.At(v))); };
   double v[8], hv[8];
@@ -122,6 +122,19 @@ void BlockSums(const Cubic& psi, double length, double out[3]) {
   out[1] = first * half - (d1(hi, 1) - d1(lo, 1)) / 24 + 7 * (d3(hi, 1) - d3(lo, 1)) / 5760;
   if (kMoments == 1) return;
   out[2] = second * half - (d1(hi, 2) - d1(lo, 2)) / 24 + 7 * (d3(hi, 2) - d3(lo, 2)) / 5760;
+  if (kMoments == 2) return;
+  // g_3' = (3 v^2 + v^3 p1) h, g_3^(3) = (6 + 18 v p1 + 9 v^2 (p2 + p1^2) + v^3 h3) h.
+  double cubed = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    const double l = v[2 * k] * v[2 * k] * v[2 * k], r = v[2 * k + 1] * v[2 * k + 1] * v[2 * k + 1];
+    cubed += kWeights[k] * (l * hv[2 * k] + r * hv[2 * k + 1]);
+  }
+  auto e1 = [&](double u) { return u * u * (3 + u * psi.Slope(u)) * h(u); };
+  auto e3 = [&](double u) {
+    const double p1 = psi.Slope(u), p2 = psi.Curve(u) + p1 * p1;
+    return (6 + u * (18 * p1 + u * (9 * p2 + u * third(u)))) * h(u);
+  };
+  out[3] = cubed * half - (e1(hi) - e1(lo)) / 24 + 7 * (e3(hi) - e3(lo)) / 5760;
 }
 
 double Cell(std::uint64_t v) { return static_cast<double>(static_cast<std::int64_t>(v)); }
@@ -129,7 +142,11 @@ double Cell(std::uint64_t v) { return static_cast<double>(static_cast<std::int64
 }  // namespace
 
 DD RelativeLog(const Weights& w, std::uint64_t x) {
-  DD r = Sub(LogProbability(*w.m, x).value, w.log_ref);
+  return RelativeLog(w, x, LogProbability(*w.m, x).value);
+}
+
+DD RelativeLog(const Weights& w, std::uint64_t x, DD log_probability) {
+  DD r = Sub(log_probability, w.log_ref);
   if (w.log_psi != 0) {
     const bool below = x < w.ref;
     const DD shift = Mul(FromUint64(below ? w.ref - x : x - w.ref), DD(w.log_psi));
@@ -146,12 +163,12 @@ double StepRatio(const Weights& w, std::uint64_t x, int step) {
 
 // Each term moves away from the mode, so that each ratio of neighbours is
 // below 1 (once past the mode) and below the one before: once t / (1 - q)
-// is negligible, so is all that follows; for the moments, i t / (1 - q) +
-// t / (1 - q)^2 and i^2 t / (1 - q) + 2 i t / (1 - q)^2 + 2 t / (1 - q)^3,
-// below (1 + D)^k t / (1 - q) with D = i + 1 / (1 - q), k = 1, 2.
-template <int kMoments>
-void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last, double t,
-             WalkSums* sums) {
+// is negligible, so is all that follows. The k-th moment's remainder is
+// below t / (1 - q) (i + 1 / (1 - q))^k k!, i the steps so far: negligible
+// beside the moments, which are the mean and derivatives of the weights'
+// distribution, wherever they matter.
+template <int kMoments, int step>
+void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, WalkSums* sums) {
   const Margins& m = *w.m;
   const int anchor_steps = AnchorSteps(m.n);
   // Below 2^53 the cells are exact doubles and step by one exactly; beyond,
@@ -179,17 +196,12 @@ void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last,
   };
   double i = 0;  // steps from `from`
   auto add = [&](double term) {
-    sums->s[0].Add(term);
-    if (kMoments >= 1) sums->s[1].Add(i * term);
-    if (kMoments >= 2) sums->s[2].Add(i * i * term);
+    sums->total.Add(term);
+    if (kMoments >= 1) sums->first += i * term;
+    if (kMoments >= 2) sums->second += i * i * term;
+    if (kMoments >= 3) sums->third += i * i * i * term;
   };
-  auto negligible = [&](double term, double q) {
-    const double gap = 1 - q;
-    if (kMoments == 0 || !(gap > 0)) return term < kNegligible * gap;
-    const double scale = (1 + i) * gap + 1;  // (1 + D) (1 - q)
-    return kMoments == 1 ? term * scale < kNegligible * gap * gap
-                         : term * scale * scale < kNegligible * gap * gap * gap;
-  };
+  auto negligible = [&](double term, double q) { return term < kNegligible * (1 - q); };
   DD fx;               // ln(w(x)/w(ref)), where known
   bool known = false;  // after a block
   for (int since = 0;;) {
@@ -228,12 +240,15 @@ void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last,
         known = true;
         const Cubic psi = Through(static_cast<double>(k1), off(rel(k1)), static_cast<double>(k2),
                                   off(rel(k2)), length, off(fx));
-        double block[3];
+        double block[4];
         BlockSums<kMoments>(psi, length, block);
         const double scale = dd::ExpToDouble(f0);
-        sums->s[0].Add(scale * block[0]);
-        if (kMoments >= 1) sums->s[1].Add(scale * (i * block[0] + block[1]));
-        if (kMoments >= 2) sums->s[2].Add(scale * (i * i * block[0] + (2 * i * block[1] + block[2])));
+        sums->total.Add(scale * block[0]);
+        if (kMoments >= 1) sums->first += scale * (i * block[0] + block[1]);
+        if (kMoments >= 2) sums->second += scale * (i * i * block[0] + (2 * i * block[1] + block[2]));
+        if (kMoments >= 3) {
+          sums->third += scale * (i * i * i * block[0] + (3 * i * i * block[1] + (3 * i * block[2] + block[3])));
+        }
         x = step < 0 ? x - len : x + len;
         i += length;
         t = dd::ExpToDouble(fx);
@@ -262,6 +277,18 @@ void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last,
   }
 }
 
+// One walk, compiled for each direction.
+template <int kMoments>
+void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last, double t,
+             WalkSums* sums) {
+  if (step < 0) {
+    Walk<kMoments, -1>(w, from, last, t, sums);
+  } else {
+    Walk<kMoments, +1>(w, from, last, t, sums);
+  }
+}
+
 template void AddTail<0>(const Weights&, std::uint64_t, int, std::uint64_t, double, WalkSums*);
 template void AddTail<1>(const Weights&, std::uint64_t, int, std::uint64_t, double, WalkSums*);
 template void AddTail<2>(const Weights&, std::uint64_t, int, std::uint64_t, double, WalkSums*);
+template void AddTail<3>(const Weights&, std::uint64_t, int, std::uint64_t, double, WalkSums*);

@@ -28,8 +28,9 @@ struct Weights {
   double inv_psi = 1;
 };
 
-// ln(w(x) / w(ref)).
+// ln(w(x) / w(ref)); the second form from ln P(x).
 DD RelativeLog(const Weights& w, std::uint64_t x);
+DD RelativeLog(const Weights& w, std::uint64_t x, DD log_probability);
 
 // Compensated sum (Neumaier): s + c.
 struct Sum {
@@ -43,18 +44,20 @@ struct Sum {
   DD Pair() const { return dd::QuickTwoSum(s, c); }
 };
 
-// sum t, sum i t and sum i^2 t over a walk (the moments beyond `kMoments`
-// stay 0).
+// sum t (compensated), and sum i^k t for k = 1 .. kMoments (at most 3; the
+// others stay 0), in plain sums: they serve as means and derivatives.
 struct WalkSums {
-  Sum s[3];
+  Sum total;
+  double first = 0.0, second = 0.0, third = 0.0;
 };
 
 // Adds w(x)/w(ref) for x = from, from + step, ... up to `last` to *sums,
 // where t = w(from)/w(ref) and step is +1 or -1, moving away from the mode
 // of the weights (or from any table past which the neighbour ratios only
-// fall), until the rest is below 2^-60 of a sum that is at least 1:
-// sum t (kMoments 0), and with kMoments 1 or 2 also the first moments in
-// steps from the start, each remainder below 2^-60 times its scale.
+// fall), until the rest of sum t is below 2^-60 of a sum that is at least
+// 1; with kMoments, the moments in steps from the start too (their
+// remainders below 2^-60 times the k-th power of the steps to where the
+// walk stops, plus a few standard deviations).
 template <int kMoments>
 void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last, double t,
              WalkSums* sums);

@@ -234,12 +234,12 @@ TEST(Batch, MisuseIsAUsageError) {
       {{"-b", "-f"}, "--fields needs a list"},
       {{"-bf", "p,p,p,p,p,p,p,p,p,p,p,p,p,p,p,p,p"}, "too many fields (at most 16): p,p,p,p,p,p,p,p,p,p,p,p,p,p,p,p,p"},
       {{"-bf", "mid-p"}, "the field mid-p needs --alternative"},
-      {{"-b", "--conf-level=0"}, "--conf-level must lie strictly between 0 and 1: 0"},
-      {{"-b", "--conf-level=1"}, "--conf-level must lie strictly between 0 and 1: 1"},
-      {{"-b", "--conf-level", "-0.5"}, "--conf-level must lie strictly between 0 and 1: -0.5"},
-      {{"-b", "--conf-level=1.5"}, "--conf-level must lie strictly between 0 and 1: 1.5"},
-      {{"-b", "--conf-level=abc"}, "--conf-level must lie strictly between 0 and 1: abc"},
-      {{"-b", "--conf-level=0.9x"}, "--conf-level must lie strictly between 0 and 1: 0.9x"},
+      {{"-b", "--conf-level=0"}, "--conf-level must be a decimal strictly between 0 and 1: 0"},
+      {{"-b", "--conf-level=1"}, "--conf-level must be a decimal strictly between 0 and 1: 1"},
+      {{"-b", "--conf-level", "-0.5"}, "--conf-level must be a decimal strictly between 0 and 1: -0.5"},
+      {{"-b", "--conf-level=1.5"}, "--conf-level must be a decimal strictly between 0 and 1: 1.5"},
+      {{"-b", "--conf-level=abc"}, "--conf-level must be a decimal strictly between 0 and 1: abc"},
+      {{"-b", "--conf-level=0.9x"}, "--conf-level must be a decimal strictly between 0 and 1: 0.9x"},
       {{"-b", "--conf-level"}, "--conf-level needs a value"},
   };
   for (const auto& c : cases) {

@@ -2,7 +2,7 @@
 # Under valgrind the dynamically linked tool allocates nothing and makes no
 # memory error: single runs (a valid table, counts out of range, a short
 # command line), batch mode over ten thousand tables, odd lines included,
-# and large tables in all three formats.
+# large tables in all three formats, and every field of the whole test.
 # Exit 77 (skipped) where valgrind is missing.
 tool=$1
 command -v valgrind >/dev/null || { echo "valgrind not installed"; exit 77; }
@@ -35,5 +35,12 @@ large=$(printf '%s\n' "781 23171 4963 2455001 2" "333 381 801722 7664285 2" \
   "0 25000 25000 0 2" "5 0 1 4 2")
 for mode in -b -bp -bl; do
   check "fisher2x2 $mode, large tables" "$large" $mode
+done
+# Every field of the whole test, small tables and large.
+four=$(printf '%s\n' "3 1 1 3" "1 19 6 14" "56 1 8 41" "0 5 5 0" "0 0 0 0" \
+  "1000000000 1000000000 1000000000 1000000000" "3 4611686018427387904 5 4611686018427387000")
+for alternative in less greater two-sided; do
+  check "fisher2x2 -bpa $alternative, every field" "$four" -bpa "$alternative" \
+    --fields=p,mid-p,less,greater,two-sided,central,or,sample-or,ci-low,ci-high --conf-level=0.99
 done
 exit $status
