@@ -250,6 +250,71 @@ TEST(Batch, MisuseIsAUsageError) {
   }
 }
 
+// --fields p is the default: the same bytes in every format; each field is
+// what it names, whatever the alternative, and the p-value follows it.
+TEST(Batch, FieldsAndAlternatives) {
+  std::string input, four;
+  for (const Table& t : Tables(500)) {
+    input += Line(t);
+    four += std::to_string(t.a) + ' ' + std::to_string(t.b) + ' ' + std::to_string(t.c) + ' ' +
+            std::to_string(t.d) + '\n';
+  }
+  input += "9223372036854775806 1 0 0 2\n781 23171 4963 2455001 1\n";
+  four += "9223372036854775806 1 0 0\n781 23171 4963 2455001\n";
+  for (const char* format : {"-b", "-bp", "-bl"}) {
+    EXPECT_EQ(Tool({format, "-f", "p"}, nullptr, input).out, Tool({format}, nullptr, input).out) << format;
+    const Result all = Tool({format, "--fields=less,greater,two-sided"}, nullptr, input);
+    EXPECT_EQ(all.status, 0);
+    const std::vector<std::string> rows = Split(all.out);
+    const char* names[] = {"less", "greater", "two-sided"};
+    for (int k = 0; k < 3; ++k) {
+      const std::vector<std::string> p = Split(Tool({format, "-a", names[k]}, nullptr, four).out);
+      ASSERT_EQ(p.size(), rows.size());
+      for (std::size_t i = 0; i < p.size(); ++i) {
+        std::istringstream fields(rows[i]);
+        std::string field;
+        for (int j = 0; j <= k; ++j) std::getline(fields, field, '\t');
+        ASSERT_EQ(p[i], field) << names[k] << " line " << i + 1;
+      }
+    }
+  }
+  EXPECT_EQ(Tool({"-ba", "two.sided"}, nullptr, four).out, Tool({"-ba", "two-sided"}, nullptr, four).out);
+  // With an alternative a line has four fields.
+  const Result five = Tool({"-ba", "less"}, nullptr, "3 1 1 3\n3 1 1 3 2\n");
+  EXPECT_EQ(five.out, "  0.985714\n\n");
+  EXPECT_EQ(five.err, "fisher2x2: line 2: expected four integers\n");
+  EXPECT_EQ(five.status, 1);
+}
+
+// The p-values exactly; the odds ratios against their roots to 25 digits
+// (tests/reference.py), which R's fisher.test gives to its tolerance, 1e-4.
+TEST(Batch, WholeTestKnownValues) {
+  const Result r = Tool({"-bpa", "two-sided", "--fields=p,mid-p,central,sample-or,or,ci-low,ci-high"},
+                        nullptr, "1 19 6 14\n56 1 8 41\n0 5 5 0\n7 0 0 0\n");
+  const std::vector<std::string> lines = Split(r.out);
+  ASSERT_EQ(lines.size(), 4u);
+  const std::string exact[4] = {
+      "0.0914760914760915\t0.0498960498960499\t0.0914760914760915\t0.12280701754385964",
+      "4.011283124999672e-20\t2.0123214677870962e-20\t8.022566249999344e-20\t287",
+      "0.007936507936507936\t0.003968253968253968\t0.007936507936507936\t0\t0\t0",
+      "1\t0.5\t1\tnan\tnan\t0\tinf"};
+  const double roots[3][3] = {{0.1288355440469854396, 0.002539479547098841359, 1.2461400991177431496},
+                              {258.7997406751482572, 35.269845853100427746, 11797.720297104726342},
+                              {0, 0, 0.43534120574505569268}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(lines[static_cast<std::size_t>(i)].rfind(exact[i], 0), 0u) << lines[static_cast<std::size_t>(i)];
+    if (i == 2 || i == 3) continue;
+    std::istringstream fields(lines[static_cast<std::size_t>(i)]);
+    std::string field;
+    for (int k = 0; k < 4; ++k) std::getline(fields, field, '\t');
+    for (double root : roots[i]) {
+      std::getline(fields, field, '\t');
+      EXPECT_NEAR(std::strtod(field.c_str(), nullptr) / root, 1.0, 1e-14) << field;
+    }
+  }
+  EXPECT_EQ(lines[2].substr(lines[2].rfind('\t') + 1).substr(0, 14), "0.435341205745");
+}
+
 // LogFactorial grows with the largest total so far; whatever the order, every
 // line is the same.
 TEST(Batch, OrderDoesNotMatter) {

@@ -57,6 +57,8 @@ const Case kCases[] = {
     // A sixth and later arguments change nothing; -h among five is 0.
     {{"3", "1", "1", "3", "1", "junk", "7"}, "  0.242857", 0},
     {{"-h", "1", "2", "3", "1"}, "  0.666667", 0},
+    // Five arguments are a table whatever they look like: 0 0 0 0.
+    {{"-b", "-a", "less", "-f", "p"}, "  1.000000", 0},
 };
 
 TEST(CommandLine, WritesExactBytes) {
