@@ -1,7 +1,9 @@
 // libFuzzer target: arbitrary bytes through batch mode, against a model.
 //
 // The input's first byte picks the format (six decimals, --precise,
-// --log10); the rest stands in for the file that batch mode reads, and its
+// --log10) and whether lines are "a b c d test" or, with --alternative
+// two-sided and the whole test's fields, "a b c d"; the rest stands in for
+// the file that batch mode reads, and its
 // standard output is captured. Each input line is judged by a model written
 // with the C library (strtoll, snprintf): blank or comment, a table, a
 // negative count, or malformed (not five strict 64-bit integers, or a total
@@ -29,6 +31,8 @@
 #include "batch.h"
 #include "accurate.h"
 #include "exact_test.h"
+#include "odds_ratio.h"
+#include "pvalue_text.h"
 
 namespace {
 
@@ -53,8 +57,11 @@ bool Strict(const std::string& field, long long* value) {
 }
 
 BatchFormat format;
+bool whole;                           // four fields a line, the whole test's fields
 AccuratePValue last;                  // the model's value of the last table
 const std::string kAccurate = "\x01";  // from Expected: see MatchesAccurate
+const std::string kWhole = "\x02";     // from Expected: see MatchesWhole
+long long counts[4];                  // of the last table
 
 // The expected output line; *bad is set for a malformed line.
 std::string Expected(std::string line, bool* bad) {
@@ -76,12 +83,13 @@ std::string Expected(std::string line, bool* bad) {
   }
   if (fields.empty() || fields[0][0] == '#') return "";
   long long v[5];
-  if (fields.size() != 5) {
+  const std::size_t expected = whole ? 4 : 5;
+  if (fields.size() != expected) {
     *bad = true;
     return "";
   }
-  for (int i = 0; i < 5; ++i) {
-    if (!Strict(fields[static_cast<std::size_t>(i)], &v[i])) {
+  for (std::size_t i = 0; i < expected; ++i) {
+    if (!Strict(fields[i], &v[i])) {
       *bad = true;
       return "";
     }
@@ -94,6 +102,10 @@ std::string Expected(std::string line, bool* bad) {
       *bad = true;
       return "";
     }
+  }
+  if (whole) {
+    for (int i = 0; i < 4; ++i) counts[i] = v[i];
+    return kWhole;
   }
   char text[64];
   if (format == BatchFormat::kSixDecimals && n <= static_cast<unsigned long long>(kMaxTotal)) {
@@ -133,6 +145,37 @@ bool MatchesAccurate(const std::string& got) {
   return got.size() >= 22 && got[1] == '.' && got.find("e-") == 18;
 }
 
+// The whole test's line, --fields=p,less,greater,two-sided,or,ci-low,ci-high:
+// the p-values in the format asked, p the two-sided one, the odds ratio
+// inside its interval (or nan, with the interval 0 to inf).
+bool MatchesWhole(const std::string& got) {
+  std::vector<std::string> f;
+  std::size_t start = 0;
+  for (std::size_t tab; (tab = got.find('\t', start)) != std::string::npos; start = tab + 1) {
+    f.push_back(got.substr(start, tab - start));
+  }
+  f.push_back(got.substr(start));
+  if (f.size() != 7 || f[0] != f[3]) return false;
+  std::uint64_t c[4];
+  for (int i = 0; i < 4; ++i) c[i] = static_cast<std::uint64_t>(counts[i]);
+  const Observed o = Observe(c[0], c[1], c[2], c[3]);
+  const TailSums tails = SumTails(o, true, true);
+  const PValueKind kinds[3] = {PValueKind::kLess, PValueKind::kGreater, PValueKind::kTwoSided};
+  for (int k = 0; k < 3; ++k) {
+    last = Select(o, tails, kinds[k]);
+    if (format == BatchFormat::kSixDecimals) {
+      char text[kPValueTextMax];
+      if (f[static_cast<std::size_t>(k) + 1] != std::string(text, FormatFixed6(PValue(last), text))) return false;
+    } else if (!MatchesAccurate(f[static_cast<std::size_t>(k) + 1])) {
+      return false;
+    }
+  }
+  const double estimate = std::strtod(f[4].c_str(), nullptr), low = std::strtod(f[5].c_str(), nullptr),
+               high = std::strtod(f[6].c_str(), nullptr);
+  if (std::isnan(estimate)) return low == 0 && high == HUGE_VAL;
+  return low >= 0 && low <= estimate && estimate <= high && !std::isnan(high);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -149,6 +192,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   format = data[0] % 3 == 0 ? BatchFormat::kSixDecimals
                             : data[0] % 3 == 1 ? BatchFormat::kPrecise : BatchFormat::kLog10;
+  whole = data[0] / 3 % 2 == 1;
+  Request request;
+  request.format = format;
+  if (whole) {
+    request.alternative = Alternative::kTwoSided;
+    const char* bad;
+    std::size_t bad_length;
+    if (!ParseFields("p,less,greater,two-sided,or,ci-low,ci-high", &request, &bad, &bad_length)) std::abort();
+  }
   ++data;
   --size;
   if (ftruncate(in_fd, 0) != 0 || ftruncate(out_fd, 0) != 0) std::abort();
@@ -157,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   lseek(out_fd, 0, SEEK_SET);
   dup2(out_fd, STDOUT_FILENO);
   dup2(null_fd, STDERR_FILENO);
-  const int status = RunBatch(in_fd, "input", format);
+  const int status = RunBatch(in_fd, "input", request);
   dup2(saved_stdout, STDOUT_FILENO);
   dup2(saved_stderr, STDERR_FILENO);
 
@@ -178,7 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out_pos = out_nl + 1;
     bool bad;
     const std::string want = Expected(line, &bad);
-    if (want == kAccurate ? !MatchesAccurate(got) : got != want) {
+    if (want == kAccurate ? !MatchesAccurate(got) : want == kWhole ? !MatchesWhole(got) : got != want) {
       Fail("output differs from the model", line, got);
     }
     any_bad = any_bad || bad;
