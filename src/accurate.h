@@ -19,11 +19,11 @@
 
 // The observed table, oriented, with its margins and log-probability.
 struct Observed {
-  std::uint64_t a0, b0, c0, d0;
-  bool swapped;  // the orientation exchanged the columns: X runs against the cell a given
+  std::uint64_t a0 = 0, b0 = 0, c0 = 0, d0 = 0;
+  bool swapped = false;  // the orientation exchanged the columns: X runs against the cell a given
   Margins m;
   DD log_p0;
-  double log_p0_error;
+  double log_p0_error = 0;
 };
 
 // The table a b / c d, every count >= 0 and a+b+c+d <= 2^63 - 1. With a

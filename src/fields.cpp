@@ -152,12 +152,64 @@ bool Asks(const Request& r, Field field) {
   return false;
 }
 
+namespace {
+
+// The fields, from the observed table and its tails where they are needed.
+std::size_t Write(const Request& r, const std::uint64_t counts[4], bool one_tailed, bool single_run,
+                  const Observed* o, const TailSums* tails, char* out) {
+  double bound[2];
+  bool bound_known[2] = {false, false};
+  std::size_t length = 0;
+  for (int i = 0; i < r.field_count; ++i) {
+    if (i > 0) out[length++] = '\t';
+    char* const text = out + length;
+    const Field f = r.fields[i];
+    switch (f) {
+      case Field::kSampleOddsRatio:
+        length += FormatDouble(SampleOddsRatio(counts[0], counts[1], counts[2], counts[3]), text);
+        break;
+      case Field::kOddsRatio:
+        length += FormatDouble(ConditionalOddsRatio(*o), text);
+        break;
+      case Field::kCiLow:
+      case Field::kCiHigh: {
+        const int k = f == Field::kCiLow ? 0 : 1;
+        if (!bound_known[k]) {
+          bound[k] = IntervalBound(*o, r, k == 0 ? Bound::kLower : Bound::kUpper);
+          bound_known[k] = true;
+        }
+        length += FormatDouble(bound[k], text);
+        break;
+      }
+      default:
+        if (f == Field::kP && single_run) {
+          const std::uint64_t n = counts[0] + counts[1] + counts[2] + counts[3];
+          length += FormatFixed6(SingleRun(counts, static_cast<int>(n), one_tailed), text);
+        } else {
+          length += WritePValue(Select(*o, *tails, KindOf(f, r.alternative, one_tailed)), r.format, text);
+        }
+        break;
+    }
+  }
+  return length;
+}
+
+}  // namespace
+
 std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool one_tailed, char* out) {
   const std::uint64_t n = counts[0] + counts[1] + counts[2] + counts[3];
   const bool single_run = r.format == BatchFormat::kSixDecimals && r.alternative == Alternative::kNone &&
                           n <= static_cast<std::uint64_t>(kMaxTotal);
+  // The design's p-value alone, as batch mode has always written it.
+  if (r.field_count == 1 && r.fields[0] == Field::kP && r.alternative == Alternative::kNone) {
+    if (single_run) return FormatFixed6(SingleRun(counts, static_cast<int>(n), one_tailed), out);
+    const Observed o = Observe(counts[0], counts[1], counts[2], counts[3]);
+    const PValueKind kind = one_tailed ? PValueKind::kObservedSide : PValueKind::kTwoTailed;
+    return WritePValue(Select(o, SumTails(o, !one_tailed, false), kind), r.format, out);
+  }
   // What the fields need, each computed once: the observed table, its
-  // tails (with the opposite tail's search or not), the interval's bounds.
+  // tails (with the opposite tail's search or not, with the other side or
+  // not); the interval's bounds are kept as they are found.
   bool observe = false, opposite = false, other_side = false, sums = false;
   for (int i = 0; i < r.field_count; ++i) {
     const Field f = r.fields[i];
@@ -170,43 +222,9 @@ std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool on
       other_side = other_side || NeedsOtherSide(kind);
     }
   }
-  Observed o{};
-  TailSums tails{};
-  if (observe) o = Observe(counts[0], counts[1], counts[2], counts[3]);
-  if (sums) tails = SumTails(o, opposite, other_side);
-  double bound[2];
-  bool bound_known[2] = {false, false};
-
-  std::size_t length = 0;
-  for (int i = 0; i < r.field_count; ++i) {
-    if (i > 0) out[length++] = '\t';
-    char* const text = out + length;
-    const Field f = r.fields[i];
-    switch (f) {
-      case Field::kSampleOddsRatio:
-        length += FormatDouble(SampleOddsRatio(counts[0], counts[1], counts[2], counts[3]), text);
-        break;
-      case Field::kOddsRatio:
-        length += FormatDouble(ConditionalOddsRatio(o), text);
-        break;
-      case Field::kCiLow:
-      case Field::kCiHigh: {
-        const int k = f == Field::kCiLow ? 0 : 1;
-        if (!bound_known[k]) {
-          bound[k] = IntervalBound(o, r, k == 0 ? Bound::kLower : Bound::kUpper);
-          bound_known[k] = true;
-        }
-        length += FormatDouble(bound[k], text);
-        break;
-      }
-      default:
-        if (f == Field::kP && single_run) {
-          length += FormatFixed6(SingleRun(counts, static_cast<int>(n), one_tailed), text);
-        } else {
-          length += WritePValue(Select(o, tails, KindOf(f, r.alternative, one_tailed)), r.format, text);
-        }
-        break;
-    }
-  }
-  return length;
+  if (!observe) return Write(r, counts, one_tailed, single_run, nullptr, nullptr, out);
+  const Observed o = Observe(counts[0], counts[1], counts[2], counts[3]);
+  if (!sums) return Write(r, counts, one_tailed, single_run, &o, nullptr, out);
+  const TailSums tails = SumTails(o, opposite, other_side);
+  return Write(r, counts, one_tailed, single_run, &o, &tails, out);
 }

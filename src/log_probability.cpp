@@ -155,8 +155,8 @@ void HTerm(std::uint64_t v, bool plus, DD* h, DD* up, DD* down, int* count) {
 
 }  // namespace
 
-Margins MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d) {
-  Margins m{};
+void MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, Margins* margins) {
+  Margins& m = *margins;
   m.r1 = a + b;
   m.r2 = c + d;
   m.c1 = a + c;
@@ -167,7 +167,7 @@ Margins MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint
     FillLogFactorials(static_cast<int>(m.n));
     const DD* const L = log_factorial;
     m.margin_terms = Sub(Add(Add(Add(L[m.r1], L[m.r2]), L[m.c1]), L[m.c2]), L[m.n]);
-    return m;
+    return;
   }
   if (!small_h_ready) FillSmallH();
   m.total = FromUint64(m.n);
@@ -183,7 +183,6 @@ Margins MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint
   m.margin_count = 0;
   const std::uint64_t values[5] = {m.r1, m.r2, m.c1, m.c2, m.n};
   for (int i = 0; i < 5; ++i) HTerm(values[i], i < 4, &m.margin_h, &m.margin_up, &m.margin_down, &m.margin_count);
-  return m;
 }
 
 LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
@@ -225,5 +224,7 @@ LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
 LogProbabilityBound AccurateLogProbability(std::uint64_t a, std::uint64_t b, std::uint64_t c,
                                            std::uint64_t d) {
   if (a + b == 0 || c + d == 0 || a + c == 0 || b + d == 0) return {DD(0.0), 0.0};
-  return LogProbability(MakeMargins(a, b, c, d), a);
+  Margins m;
+  MakeMargins(a, b, c, d, &m);
+  return LogProbability(m, a);
 }

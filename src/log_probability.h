@@ -13,8 +13,8 @@
 
 // The margins of a table, and what every log-probability with them shares.
 struct Margins {
-  std::uint64_t r1, r2, c1, c2, n;
-  bool small;       // n <= kMaxTotal: from the table of ln k!
+  std::uint64_t r1 = 0, r2 = 0, c1 = 0, c2 = 0, n = 0;
+  bool small = true;  // n <= kMaxTotal: from the table of ln k!
   DD margin_terms;  // then the margins' entries less the total's
   DD total;         // n
   DD expected[4];   // of the cells a, b, c, d: r1 c1 / n, r1 c2 / n, r2 c1 / n, r2 c2 / n
@@ -22,11 +22,11 @@ struct Margins {
   // The h terms of the margins and the total, the same for every table
   // with these margins.
   DD margin_h, margin_up, margin_down;
-  int margin_count;
+  int margin_count = 0;
 };
 
-// The margins of the table a b / c d; the total at most 2^63 - 1.
-Margins MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d);
+// Sets *m to the margins of the table a b / c d; the total at most 2^63 - 1.
+void MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, Margins* m);
 
 // A log-probability and a bound on its error.
 struct LogProbabilityBound {
