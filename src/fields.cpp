@@ -99,16 +99,16 @@ bool IsPValue(Field field) {
 
 // The interval's bound: two-sided (and without an alternative) each tail
 // at (1 - L) / 2; one-sided, the open end and the other at 1 - L.
-double IntervalBound(const Observed& o, const Request& r, Bound which) {
+double IntervalBound(const Observed& o, const Estimate& e, const Request& r, Bound which) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   const double alpha = 1 - r.conf_level;
   switch (r.alternative) {
     case Alternative::kLess:
-      return which == Bound::kLower ? 0.0 : OddsRatioBound(o, which, alpha);
+      return which == Bound::kLower ? 0.0 : OddsRatioBound(o, e, which, alpha);
     case Alternative::kGreater:
-      return which == Bound::kUpper ? kInfinity : OddsRatioBound(o, which, alpha);
+      return which == Bound::kUpper ? kInfinity : OddsRatioBound(o, e, which, alpha);
     default:
-      return OddsRatioBound(o, which, alpha / 2);
+      return OddsRatioBound(o, e, which, alpha / 2);
   }
 }
 
@@ -159,6 +159,13 @@ std::size_t Write(const Request& r, const std::uint64_t counts[4], bool one_tail
                   const Observed* o, const TailSums* tails, char* out) {
   double bound[2];
   bool bound_known[2] = {false, false};
+  Estimate estimate{};  // for the estimate and the bounds, found once
+  bool estimated = false;
+  auto estimated_once = [&]() -> const Estimate& {
+    if (!estimated) estimate = EstimateOddsRatio(*o);
+    estimated = true;
+    return estimate;
+  };
   std::size_t length = 0;
   for (int i = 0; i < r.field_count; ++i) {
     if (i > 0) out[length++] = '\t';
@@ -169,13 +176,13 @@ std::size_t Write(const Request& r, const std::uint64_t counts[4], bool one_tail
         length += FormatDouble(SampleOddsRatio(counts[0], counts[1], counts[2], counts[3]), text);
         break;
       case Field::kOddsRatio:
-        length += FormatDouble(ConditionalOddsRatio(*o), text);
+        length += FormatDouble(ConditionalOddsRatio(*o, estimated_once()), text);
         break;
       case Field::kCiLow:
       case Field::kCiHigh: {
         const int k = f == Field::kCiLow ? 0 : 1;
         if (!bound_known[k]) {
-          bound[k] = IntervalBound(*o, r, k == 0 ? Bound::kLower : Bound::kUpper);
+          bound[k] = IntervalBound(*o, estimated_once(), r, k == 0 ? Bound::kLower : Bound::kUpper);
           bound_known[k] = true;
         }
         length += FormatDouble(bound[k], text);

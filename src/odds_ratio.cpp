@@ -209,7 +209,7 @@ constexpr double kMostT = 700;
 // The root of an increasing f, from t: f(t, &value, &slope, &curve), its
 // value and first two derivatives; the steps are Halley's.
 template <class F>
-double Solve(F f, double t) {
+double Solve(F f, double t, double* last_slope = nullptr) {
   double lo = -kMostT, hi = kMostT, reach = 1;
   bool below = false, above = false;  // a sign seen below, above the root
   if (t < lo) t = lo;
@@ -217,6 +217,7 @@ double Solve(F f, double t) {
   for (int iteration = 0; iteration < 200; ++iteration) {
     double value, slope, curve;
     f(t, &value, &slope, &curve);
+    if (last_slope != nullptr) *last_slope = slope;
     if (value == 0) return t;
     if (value < 0) {
       lo = t, below = true;
@@ -292,22 +293,36 @@ double SampleOddsRatio(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::u
   return Quotient(num, den);
 }
 
-double ConditionalOddsRatio(const Observed& o) {
-  if (o.b0 == 0) return std::numeric_limits<double>::quiet_NaN();
+Estimate EstimateOddsRatio(const Observed& o) {
+  Estimate e{};
   // a0 <= d0 and b0 > 0: only a0 can sit at an end, the smallest.
-  if (o.a0 == 0) return o.swapped ? std::numeric_limits<double>::infinity() : 0.0;
-  const double t = Solve([&](double u, double* v, double* s, double* c) { MeanEquation(o, u, v, s, c); }, LogOddsStart(o));
-  return PsiOf(o, t);
+  e.interior = o.b0 > 0 && o.a0 > 0;
+  if (!e.interior) return e;
+  e.log_psi = Solve([&](double u, double* v, double* s, double* c) { MeanEquation(o, u, v, s, c); },
+                    LogOddsStart(o), &e.variance);
+  return e;
 }
 
-double OddsRatioBound(const Observed& o, Bound which, double alpha) {
+double ConditionalOddsRatio(const Observed& o, const Estimate& e) {
+  if (o.b0 == 0) return std::numeric_limits<double>::quiet_NaN();
+  if (!e.interior) return o.swapped ? std::numeric_limits<double>::infinity() : 0.0;
+  return PsiOf(o, e.log_psi);
+}
+
+double OddsRatioBound(const Observed& o, const Estimate& e, Bound which, double alpha) {
   // In the orientation, the bound's tail of a0 and its end of the support.
   const int side = (which == Bound::kLower) != o.swapped ? +1 : -1;
   const bool at_end = side > 0 ? o.a0 == 0 : o.a0 == o.a0 + o.b0;
   if (at_end) return which == Bound::kLower ? 0.0 : std::numeric_limits<double>::infinity();
   const double log_alpha = LogToDouble(alpha);
-  // P(X >= a0) rises with t, P(X <= a0) falls.
-  const double start = LogOddsStart(o) - side * NormalQuantile(alpha) * StandardError(o);
+  // P(X >= a0) rises with t, P(X <= a0) falls. From the estimate, where X
+  // has mean a0 and variance V, the bound moves the mean by z sqrt(V) and a
+  // half (the continuity correction), about (z sqrt(V) + 1/2) / V in t;
+  // without it, from the log odds ratio and its usual standard error.
+  const double z = NormalQuantile(alpha);
+  const double start = e.interior && e.variance > 0
+                           ? e.log_psi - side * (z * std::sqrt(e.variance) + 0.5) / e.variance
+                           : LogOddsStart(o) - side * z * StandardError(o);
   const double t = Solve(
       [&](double u, double* v, double* s, double* c) {
         TailEquation(o, side, u, v, s, c);
@@ -317,4 +332,10 @@ double OddsRatioBound(const Observed& o, Bound which, double alpha) {
       },
       start);
   return PsiOf(o, t);
+}
+
+double ConditionalOddsRatio(const Observed& o) { return ConditionalOddsRatio(o, EstimateOddsRatio(o)); }
+
+double OddsRatioBound(const Observed& o, Bound which, double alpha) {
+  return OddsRatioBound(o, EstimateOddsRatio(o), which, alpha);
 }

@@ -14,15 +14,27 @@
 // where only b c is 0, nan where both are.
 double SampleOddsRatio(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d);
 
+// The estimate in the orientation (EstimateOddsRatio): ln psi where the
+// mean of X is a0, and the variance of X there; the bounds start from it.
+struct Estimate {
+  double log_psi, variance;
+  bool interior;  // a0 is neither end of its support (else the rest is unset)
+};
+Estimate EstimateOddsRatio(const Observed& o);
+
 // The psi at which the mean of X equals the observed count: 0 where that
 // is the smallest count the margins allow, inf where it is the largest,
 // nan where they allow a single table.
-double ConditionalOddsRatio(const Observed& o);
+double ConditionalOddsRatio(const Observed& o, const Estimate& e);
 
 // kLower: the psi where P(X >= a; psi) = alpha, 0 where a is the smallest
 // count the margins allow. kUpper: the psi where P(X <= a; psi) = alpha,
 // inf where a is the largest. 0 < alpha < 1.
 enum class Bound { kLower, kUpper };
+double OddsRatioBound(const Observed& o, const Estimate& e, Bound which, double alpha);
+
+// The same, estimating on the way.
+double ConditionalOddsRatio(const Observed& o);
 double OddsRatioBound(const Observed& o, Bound which, double alpha);
 
 #endif  // FISHER2X2_ODDS_RATIO_H
