@@ -137,7 +137,7 @@ int ToInt(const char* s) {
 
 // The value of an option that takes one: the rest of its argument
 // (--name=value, -avalue) or the next argument. Null when there is none.
-const char* Value(int argc, char* argv[], int* i, const char* attached) {
+const char* Value(int argc, const char* const argv[], int* i, const char* attached) {
   if (attached != nullptr && *attached != '\0') return attached;
   if (*i + 1 >= argc) return nullptr;
   return argv[++*i];

@@ -88,14 +88,14 @@ void BlockSums(const Cubic& psi, double length, double out[4]) {
   const double lo = -0.5, hi = length - 0.5, mid = (lo + hi) / 2, half = (hi - lo) / 2;
   auto h = [&](double v) { return dd::ExpToDouble(DD(psi.At(v))); };
   double v[8], hv[8];
-  for (int k = 0; k < 4; ++k) {
+  for (std::size_t k = 0; k < 4; ++k) {
     v[2 * k] = mid - half * kNodes[k];
     v[2 * k + 1] = mid + half * kNodes[k];
     hv[2 * k] = h(v[2 * k]);
     hv[2 * k + 1] = h(v[2 * k + 1]);
   }
   double integral = 0.0;
-  for (int k = 0; k < 4; ++k) integral += kWeights[k] * (hv[2 * k] + hv[2 * k + 1]);
+  for (std::size_t k = 0; k < 4; ++k) integral += kWeights[k] * (hv[2 * k] + hv[2 * k + 1]);
   integral *= half;
   auto h1 = [&](double u) { return psi.Slope(u) * h(u); };
   auto third = [&](double u) {  // h3
@@ -106,7 +106,7 @@ void BlockSums(const Cubic& psi, double length, double out[4]) {
   out[0] = integral - (h1(hi) - h1(lo)) / 24 + 7 * (h3(hi) - h3(lo)) / 5760;
   if (kMoments == 0) return;
   double first = 0.0, second = 0.0;
-  for (int k = 0; k < 4; ++k) {
+  for (std::size_t k = 0; k < 4; ++k) {
     const double l = v[2 * k] * hv[2 * k], r = v[2 * k + 1] * hv[2 * k + 1];
     first += kWeights[k] * (l + r);
     second += kWeights[k] * (v[2 * k] * l + v[2 * k + 1] * r);
@@ -125,7 +125,7 @@ void BlockSums(const Cubic& psi, double length, double out[4]) {
   if (kMoments == 2) return;
   // g_3' = (3 v^2 + v^3 p1) h, g_3^(3) = (6 + 18 v p1 + 9 v^2 (p2 + p1^2) + v^3 h3) h.
   double cubed = 0.0;
-  for (int k = 0; k < 4; ++k) {
+  for (std::size_t k = 0; k < 4; ++k) {
     const double l = v[2 * k] * v[2 * k] * v[2 * k], r = v[2 * k + 1] * v[2 * k + 1] * v[2 * k + 1];
     cubed += kWeights[k] * (l * hv[2 * k] + r * hv[2 * k + 1]);
   }
