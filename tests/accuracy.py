@@ -148,12 +148,14 @@ def small_tables(rng, count):
         b = rng.randint(0, n - a)
         c = rng.randint(0, n - a - b)
         out.append((a, b, c, n - a - b - c))
-    for n in range(0, 9):  # every table up to 8
-        for a in range(n + 1):
-            for b in range(n - a + 1):
-                for c in range(n - a - b + 1):
-                    out.append((a, b, c, n - a - b - c))
+    out += every_table(8)
     return out
+
+
+def every_table(most):
+    """Every table with a total up to most."""
+    return [(a, b, c, n - a - b - c) for n in range(most + 1) for a in range(n + 1)
+            for b in range(n - a + 1) for c in range(n - a - b + 1)]
 
 
 def run(tool, mode, lines):

@@ -49,49 +49,46 @@ LEVEL = 0.95
 def check_model():
     """The model against exact rationals: returns the number of checks."""
     checks = 0
-    for n in range(11):
-        for a in range(n + 1):
-            for b in range(n - a + 1):
-                for c in range(n - a - b + 1):
-                    d = n - a - b - c
-                    r1, c1, r2 = a + b, a + c, c + d
-                    lo, hi = R.support(a, b, c, d)
-                    prob = {x: Fraction(math.comb(r1, x) * math.comb(r2, c1 - x), math.comb(n, c1))
-                            for x in range(lo, hi + 1)}
-                    pa = prob[a]
-                    less = sum(v for x, v in prob.items() if x <= a)
-                    greater = sum(v for x, v in prob.items() if x >= a)
-                    two = sum(v for v in prob.values() if v <= pa)
-                    ties = sum(1 for v in prob.values() if v == pa)
-                    exact = {"less": less, "greater": greater, "two-sided": two,
-                             "central": min(Fraction(1), 2 * min(less, greater)),
-                             "mid-less": less - pa / 2, "mid-greater": greater - pa / 2,
-                             "mid-two-sided": two - ties * pa / 2}
-                    model = R.p_values(a, b, c, d)
-                    for name, value in exact.items():
-                        want = mpfr(value.numerator) / value.denominator
-                        got = gmpy2.exp(model[name])
-                        assert abs(got - want) <= mpfr("1e-60") * want, (a, b, c, d, name)
-                        checks += 1
-                    if lo == hi:
-                        continue
-                    for t in (-1.3, 0.4, 2.2):
-                        nc = R.noncentral(a, b, c, d, t)
-                        psi = Fraction(*gmpy2.exp(mpfr(t)).as_integer_ratio())
-                        w = {x: v * psi ** x for x, v in prob.items()}
-                        s = sum(w.values())
-                        mean = sum(x * v for x, v in w.items()) / s
-                        tail = {+1: [x for x in w if x >= a], -1: [x for x in w if x <= a]}
-                        pairs = [(nc["mean"], mean),
-                                 (nc["var"], sum((x - mean) ** 2 * v for x, v in w.items()) / s)]
-                        for side, name in ((+1, "ge"), (-1, "le")):
-                            mass = sum(w[x] for x in tail[side])
-                            pairs += [(gmpy2.exp(nc[name]), mass / s),
-                                      (nc["mean_" + name], sum(x * w[x] for x in tail[side]) / mass)]
-                        for got, value in pairs:
-                            want = mpfr(value.numerator) / value.denominator
-                            assert abs(got - want) <= mpfr("1e-50") * max(abs(want), 1), (a, b, c, d, t)
-                            checks += 1
+    for a, b, c, d in accuracy.every_table(10):
+        n = a + b + c + d
+        r1, c1, r2 = a + b, a + c, c + d
+        lo, hi = R.support(a, b, c, d)
+        prob = {x: Fraction(math.comb(r1, x) * math.comb(r2, c1 - x), math.comb(n, c1))
+                for x in range(lo, hi + 1)}
+        pa = prob[a]
+        less = sum(v for x, v in prob.items() if x <= a)
+        greater = sum(v for x, v in prob.items() if x >= a)
+        two = sum(v for v in prob.values() if v <= pa)
+        ties = sum(1 for v in prob.values() if v == pa)
+        exact = {"less": less, "greater": greater, "two-sided": two,
+                 "central": min(Fraction(1), 2 * min(less, greater)),
+                 "mid-less": less - pa / 2, "mid-greater": greater - pa / 2,
+                 "mid-two-sided": two - ties * pa / 2}
+        model = R.p_values(a, b, c, d)
+        for name, value in exact.items():
+            want = mpfr(value.numerator) / value.denominator
+            got = gmpy2.exp(model[name])
+            assert abs(got - want) <= mpfr("1e-60") * want, (a, b, c, d, name)
+            checks += 1
+        if lo == hi:
+            continue
+        for t in (-1.3, 0.4, 2.2):
+            nc = R.noncentral(a, b, c, d, t)
+            psi = Fraction(*gmpy2.exp(mpfr(t)).as_integer_ratio())
+            w = {x: v * psi ** x for x, v in prob.items()}
+            s = sum(w.values())
+            mean = sum(x * v for x, v in w.items()) / s
+            tail = {+1: [x for x in w if x >= a], -1: [x for x in w if x <= a]}
+            pairs = [(nc["mean"], mean),
+                     (nc["var"], sum((x - mean) ** 2 * v for x, v in w.items()) / s)]
+            for side, name in ((+1, "ge"), (-1, "le")):
+                mass = sum(w[x] for x in tail[side])
+                pairs += [(gmpy2.exp(nc[name]), mass / s),
+                          (nc["mean_" + name], sum(x * w[x] for x in tail[side]) / mass)]
+            for got, value in pairs:
+                want = mpfr(value.numerator) / value.denominator
+                assert abs(got - want) <= mpfr("1e-50") * max(abs(want), 1), (a, b, c, d, t)
+                checks += 1
     return checks
 
 
@@ -120,12 +117,7 @@ def tables(count):
     # single tables, and a at both ends of its support
     out += [(0, 0, 0, 0), (7, 0, 0, 0), (0, 0, 3, 9), (0, 5, 0, 9), (0, 5, 5, 0), (5, 0, 0, 5),
             (0, 9, 4, 3), (4, 0, 3, 9), (3, 9, 0, 4), (9, 3, 4, 0), (0, 2**40, 2**40, 5)]
-    for n in range(9):  # every table up to 8
-        for a in range(n + 1):
-            for b in range(n - a + 1):
-                for c in range(n - a - b + 1):
-                    out.append((a, b, c, n - a - b - c))
-    return out
+    return out + accuracy.every_table(8)
 
 
 def run(tool, args, lines):
