@@ -7,7 +7,7 @@
 // time, each term from its neighbour by the exact ratio of their weights,
 // anew from its logarithm every few hundred tables, and by blocks where the
 // distribution is wide, until what is left cannot change the sums. It
-// gathers sum t, and where asked sum i t and sum i^2 t, i the number of
+// gathers sum t, and where asked sum i^k t for k up to 3, i the number of
 // steps from the start.
 #ifndef FISHER2X2_TAIL_SUM_H
 #define FISHER2X2_TAIL_SUM_H
