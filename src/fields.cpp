@@ -210,9 +210,7 @@ std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool on
   // The design's p-value alone, as batch mode has always written it.
   if (r.field_count == 1 && r.fields[0] == Field::kP && r.alternative == Alternative::kNone) {
     if (single_run) return FormatFixed6(SingleRun(counts, static_cast<int>(n), one_tailed), out);
-    const Observed o = Observe(counts[0], counts[1], counts[2], counts[3]);
-    const PValueKind kind = one_tailed ? PValueKind::kObservedSide : PValueKind::kTwoTailed;
-    return WritePValue(Select(o, SumTails(o, !one_tailed, false), kind), r.format, out);
+    return WritePValue(AccurateTest(counts[0], counts[1], counts[2], counts[3], one_tailed), r.format, out);
   }
   // What the fields need, each computed once: the observed table, its
   // tails (with the opposite tail's search or not, with the other side or

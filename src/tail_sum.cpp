@@ -139,6 +139,12 @@ void BlockSums(const Cubic& psi, double length, double out[4]) {
 
 double Cell(std::uint64_t v) { return static_cast<double>(static_cast<std::int64_t>(v)); }
 
+// P(x + step) / P(x) for the table a b / c d at x: the hypergeometric
+// ratio of neighbours, psi aside.
+double NeighbourRatio(double a, double b, double c, double d, int step) {
+  return step < 0 ? (a * d) / ((b + 1) * (c + 1)) : (b * c) / ((a + 1) * (d + 1));
+}
+
 }  // namespace
 
 DD RelativeLog(const Weights& w, std::uint64_t x) {
@@ -158,7 +164,7 @@ DD RelativeLog(const Weights& w, std::uint64_t x, DD log_probability) {
 double StepRatio(const Weights& w, std::uint64_t x, int step) {
   const Margins& m = *w.m;
   const double a = Cell(x), b = Cell(m.r1 - x), c = Cell(m.c1 - x), d = Cell(m.r2 - m.c1 + x);
-  return step < 0 ? (a * d) / ((b + 1) * (c + 1)) * w.inv_psi : (b * c) / ((a + 1) * (d + 1)) * w.psi;
+  return NeighbourRatio(a, b, c, d, step) * (step < 0 ? w.inv_psi : w.psi);
 }
 
 // Each term moves away from the mode, so that each ratio of neighbours is
@@ -191,7 +197,7 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
   auto load = [&]() { a = Cell(x), b = Cell(m.r1 - x), c = Cell(m.c1 - x), d = Cell(m.r2 - m.c1 + x); };
   load();
   auto ratio = [&]() {
-    const double q = step < 0 ? (a * d) / ((b + 1) * (c + 1)) : (b * c) / ((a + 1) * (d + 1));
+    const double q = NeighbourRatio(a, b, c, d, step);
     return central ? q : q * factor;
   };
   double i = 0;  // steps from `from`
