@@ -201,6 +201,9 @@ int Options(int argc, char* argv[]) {
   Request request;
   bool batch = false, precise = false, log10 = false, operands_only = false;
   const char* batch_only = nullptr;  // the first option that needs --batch
+  auto needs_batch = [&](const char* option) {
+    if (batch_only == nullptr) batch_only = option;
+  };
   const char* file = nullptr;
   const char* second_file = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -239,19 +242,18 @@ int Options(int argc, char* argv[]) {
           break;
         case 'p':
           precise = true;
-          batch_only = batch_only != nullptr ? batch_only : "--precise";
+          needs_batch("--precise");
           break;
         case 'l':
           log10 = true;
-          batch_only = batch_only != nullptr ? batch_only : "--log10";
+          needs_batch("--log10");
           break;
         case 'a':
         case 'f':
         case 'L': {
           const char* value = Value(argc, argv, &i, attached);
           letters = "";  // the value ends a cluster
-          const char* option = key == 'a' ? "--alternative" : key == 'f' ? "--fields" : "--conf-level";
-          batch_only = batch_only != nullptr ? batch_only : option;
+          needs_batch(key == 'a' ? "--alternative" : key == 'f' ? "--fields" : "--conf-level");
           if (value == nullptr) return Usage(key == 'a'   ? "--alternative needs a name"
                                              : key == 'f' ? "--fields needs a list"
                                                           : "--conf-level needs a value");
