@@ -145,6 +145,13 @@ bool ParseFields(const char* list, Request* r, const char** bad, std::size_t* ba
   }
 }
 
+const char* FieldName(Field field) {
+  for (const Name& name : kNames) {
+    if (name.field == field) return name.text;
+  }
+  return "";
+}
+
 bool Asks(const Request& r, Field field) {
   for (int i = 0; i < r.field_count; ++i) {
     if (r.fields[i] == field) return true;
@@ -168,7 +175,7 @@ std::size_t Write(const Request& r, const std::uint64_t counts[4], bool one_tail
   };
   std::size_t length = 0;
   for (int i = 0; i < r.field_count; ++i) {
-    if (i > 0) out[length++] = '\t';
+    if (i > 0) out[length++] = r.separator;
     char* const text = out + length;
     const Field f = r.fields[i];
     switch (f) {

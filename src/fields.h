@@ -41,6 +41,7 @@ struct Request {
   Field fields[kMaxFields] = {Field::kP};
   int field_count = 1;
   double conf_level = 0.95;
+  char separator = '\t';  // between fields
 };
 
 // "less", "greater", "two-sided" (or R's "two.sided").
@@ -50,6 +51,9 @@ bool ParseAlternative(const char* name, Alternative* out);
 // name is [*bad, *bad + *bad_length): unknown, empty, or past kMaxFields.
 bool ParseFields(const char* list, Request* r, const char** bad, std::size_t* bad_length);
 
+// The name of a field, as --fields takes it.
+const char* FieldName(Field field);
+
 // Whether the fields include one.
 bool Asks(const Request& r, Field field);
 
@@ -57,7 +61,7 @@ bool Asks(const Request& r, Field field);
 constexpr std::size_t kFieldsTextMax = kMaxFields * (kPValueTextMax + 1);
 
 // Writes the fields of the table a b / c d (counts[0..3], each >= 0, total
-// at most 2^63 - 1), separated by tabs, without a line end, and returns the
+// at most 2^63 - 1), separated by r.separator, without a line end, and returns the
 // length. one_tailed: the line's selector, where there is no alternative.
 // Without an alternative, "p" up to a total of 50000 in six decimals is the
 // single run's computation, bit for bit.

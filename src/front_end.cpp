@@ -35,11 +35,13 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 -b [-p | -l] [-a NAME] [-f LIST] [--conf-level=L] [file]\n";
+    "       fisher2x2 -b [-p | -l] [-kH] [-a NAME] [-f LIST] [-c LIST] [-d C]\n"
+    "                 [--conf-level=L] [file]\n";
 
 constexpr char kHelp[] =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 -b [-p | -l] [-a NAME] [-f LIST] [--conf-level=L] [file]\n"
+    "       fisher2x2 -b [-p | -l] [-kH] [-a NAME] [-f LIST] [-c LIST] [-d C]\n"
+    "                 [--conf-level=L] [file]\n"
     "\n"
     "Fisher's exact test on the 2x2 table   a b\n"
     "                                       c d\n"
@@ -85,12 +87,28 @@ constexpr char kHelp[] =
     "                 sample-or (a d / b c), ci-low and ci-high (R's exact\n"
     "                 conditional confidence interval of the odds ratio)\n"
     "  --conf-level L with --batch: the interval's level, 0 < L < 1 (0.95)\n"
+    "  -c, --columns LIST\n"
+    "                 with --batch: the counts are these columns of lines\n"
+    "                 split on tabs (or C): a, b, c, d and, without -a, the\n"
+    "                 test; 1-based numbers or, with -H, names\n"
+    "  -d, --delimiter C\n"
+    "                 with --columns: split lines on the character C\n"
+    "                 (\\t for a tab) and separate the fields written by it\n"
+    "  -H, --header   with --batch: the first line that is not blank or a\n"
+    "                 comment names the columns; the output's first line\n"
+    "                 names the fields\n"
+    "  -k, --keep     with --batch: write each input line, a tab (or C) and\n"
+    "                 its fields; blank and comment lines pass unchanged\n"
+    "  -V, --version  the version and the licence\n"
     "\n"
     "Exit status 1: the result could not be written, or in batch mode a\n"
     "malformed line or an unreadable file; 2: fewer than five arguments\n"
     "that are not a valid command line as above (the fault is named).\n";
 
-constexpr char kVersion[] = "fisher2x2 " FISHER2X2_VERSION "\n";
+constexpr char kVersion[] =
+    "fisher2x2 " FISHER2X2_VERSION "\n"
+    "Copyright (c) 2026 the fisher2x2 developers. MIT licence: free to use,\n"
+    "copy, modify and distribute; no warranty.\n";
 
 // Writes text to standard output; on failure reports it and gives status 1.
 int Emit(const char* text, std::size_t size) {
@@ -195,10 +213,13 @@ int Options(int argc, char* argv[]) {
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     return Emit(kHelp, sizeof kHelp - 1);
   }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+  if (argc == 2 && (std::strcmp(argv[1], "-V") == 0 || std::strcmp(argv[1], "--version") == 0)) {
     return Emit(kVersion, sizeof kVersion - 1);
   }
-  Request request;
+  BatchOptions options;
+  Request& request = options.request;
+  const char* columns = nullptr;   // the --columns list, read once --header is known
+  const char* delimiter = nullptr;
   bool batch = false, precise = false, log10 = false, operands_only = false;
   const char* batch_only = nullptr;  // the first option that needs --batch
   auto needs_batch = [&](const char* option) {
@@ -230,9 +251,10 @@ int Options(int argc, char* argv[]) {
         attached = equals != nullptr ? equals + 1 : nullptr;
         auto is = [&](const char* option) { return std::strlen(option) == length && std::strncmp(option, name, length) == 0; };
         key = is("batch") ? 'b' : is("precise") ? 'p' : is("log10") ? 'l' : is("alternative") ? 'a'
-            : is("fields") ? 'f' : is("conf-level") ? 'L' : '?';
+            : is("fields") ? 'f' : is("conf-level") ? 'L' : is("columns") ? 'c' : is("delimiter") ? 'd'
+            : is("header") ? 'H' : is("keep") ? 'k' : '?';
         if (key == '?') return Usage("unknown option", arg);
-        if (attached != nullptr && (key == 'b' || key == 'p' || key == 'l')) {
+        if (attached != nullptr && std::strchr("bplHk", key) != nullptr) {
           return Usage("this option takes no value", arg);
         }
       }
@@ -248,15 +270,33 @@ int Options(int argc, char* argv[]) {
           log10 = true;
           needs_batch("--log10");
           break;
+        case 'H':
+          options.header = true;
+          needs_batch("--header");
+          break;
+        case 'k':
+          options.keep = true;
+          needs_batch("--keep");
+          break;
         case 'a':
         case 'f':
-        case 'L': {
+        case 'L':
+        case 'c':
+        case 'd': {
           const char* value = Value(argc, argv, &i, attached);
           letters = "";  // the value ends a cluster
-          needs_batch(key == 'a' ? "--alternative" : key == 'f' ? "--fields" : "--conf-level");
+          needs_batch(key == 'a'   ? "--alternative"
+                      : key == 'f' ? "--fields"
+                      : key == 'L' ? "--conf-level"
+                      : key == 'c' ? "--columns"
+                                   : "--delimiter");
           if (value == nullptr) return Usage(key == 'a'   ? "--alternative needs a name"
                                              : key == 'f' ? "--fields needs a list"
-                                                          : "--conf-level needs a value");
+                                             : key == 'L' ? "--conf-level needs a value"
+                                             : key == 'c' ? "--columns needs a list"
+                                                          : "--delimiter needs a character");
+          if (key == 'c') columns = value;
+          if (key == 'd') delimiter = value;
           if (key == 'a' && !ParseAlternative(value, &request.alternative)) {
             return Usage("unknown alternative (less, greater or two-sided)", value);
           }
@@ -292,18 +332,37 @@ int Options(int argc, char* argv[]) {
   if (request.alternative == Alternative::kNone && Asks(request, Field::kMidP)) {
     return Usage("the field mid-p needs --alternative");
   }
+  LineLayout& layout = options.layout;
+  layout.entries = request.alternative == Alternative::kNone ? 5 : 4;
+  if (delimiter != nullptr) {
+    if (columns == nullptr) return Usage("--delimiter needs --columns");
+    // One byte, or \t for a tab.
+    if (std::strcmp(delimiter, "\\t") == 0) delimiter = "\t";
+    if (std::strlen(delimiter) != 1 || *delimiter == '\n' || *delimiter == '\r') {
+      return Usage("--delimiter needs one character", delimiter);
+    }
+    layout.delimiter = request.separator = *delimiter;
+  }
+  if (columns != nullptr) {
+    if (const char* fault = ParseColumns(columns, options.header, &layout)) return Usage(fault, columns);
+    if (layout.columns != layout.entries) {
+      return Usage(layout.entries == 4 ? "--columns takes 4 columns (a, b, c, d) with --alternative"
+                                       : "--columns needs 5 columns (a, b, c, d, test) without --alternative",
+                   columns);
+    }
+  }
   request.format = precise ? BatchFormat::kPrecise : log10 ? BatchFormat::kLog10 : BatchFormat::kSixDecimals;
 
-  if (file == nullptr || std::strcmp(file, "-") == 0) {
-    return RunBatch(STDIN_FILENO, "standard input", request);
-  }
-  const int fd = open(file, O_RDONLY | O_CLOEXEC);
+  const bool standard_input = file == nullptr || std::strcmp(file, "-") == 0;
+  const int fd = standard_input ? STDIN_FILENO : open(file, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     ComplainErrno(file, errno);
     return 1;
   }
-  const int status = RunBatch(fd, file, request);
-  close(fd);
+  const int status = RunBatch(fd, standard_input ? "standard input" : file, options);
+  if (!standard_input) close(fd);
+  // A header without a column named: a fault of the command line.
+  if (status == 2) WriteAll(STDERR_FILENO, kUsage, sizeof kUsage - 1);
   return status;
 }
 

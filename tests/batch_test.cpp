@@ -125,7 +125,6 @@ struct OddCase {
 };
 
 TEST(Batch, OddInput) {
-  const std::string pad(4095 - 9, ' ');  // "3 1 1 3 2" padded to 4095 bytes
   std::string many_bad, many_empty;
   for (int i = 0; i < 150; ++i) {
     many_bad += "bad\n";
@@ -170,13 +169,21 @@ TEST(Batch, OddInput) {
        "fisher2x2: line 5: field 5 is beyond the 64-bit range\n"
        "fisher2x2: line 6: the total is beyond the 64-bit range\n"
        "fisher2x2: line 7: the total is beyond the 64-bit range\n", 1},
-      {"longest line", {"-b"}, "3 1 1 3 2" + pad + "\n", "  0.257143\n", "", 0},
-      {"one byte too long", {"-b"}, "3 1 1 3 2" + pad + " \n3 1 1 3 1\n", "\n  0.242857\n",
-       "fisher2x2: line 1: longer than 4095 bytes\n", 1},
-      {"longer than the input buffer", {"-b"}, "3 1 1 3 2\n" + std::string(70000, '7') + "\n3 1 1 3 1\n",
-       "  0.257143\n\n  0.242857\n", "fisher2x2: line 2: longer than 4095 bytes\n", 1},
-      {"overlong last line", {"-b"}, "3 1 1 3 1\n" + std::string(70000, ' '), "  0.242857\n\n",
-       "fisher2x2: line 2: longer than 4095 bytes\n", 1},
+      {"longest line", {"-b"}, std::string(65527, ' ') + "3 1 1 3 2\n", "  0.257143\n", "", 0},
+      {"one byte too long", {"-b"}, std::string(65528, ' ') + "3 1 1 3 2\n3 1 1 3 1\n", "\n  0.242857\n",
+       "fisher2x2: line 1: longer than 65536 bytes\n", 1},
+      {"trailing blanks and comments of any length", {"-b"},
+       "3 1 1 3 2" + std::string(100000, ' ') + "\r\n3 1 1 3 1 # " + std::string(100000, 'x') +
+           "\n3 1 1 3 1\t#x\n3 1 1 3 1#x\n",
+       "  0.257143\n  0.242857\n  0.242857\n\n", "fisher2x2: line 4: field 5 is not an integer\n", 1},
+      {"a table past the limit", {"-b"}, "3 1 1 3 2" + std::string(100000, ' ') + "7\n", "\n",
+       "fisher2x2: line 1: longer than 65536 bytes\n", 1},
+      {"longer than the input buffer", {"-b"}, "3 1 1 3 2\n" + std::string(300000, '7') + "\n3 1 1 3 1\n",
+       "  0.257143\n\n  0.242857\n", "fisher2x2: line 2: longer than 65536 bytes\n", 1},
+      {"a 1 MiB comment and blank line", {"-b"},
+       "#" + std::string(1 << 20, 'c') + "\n" + std::string(1 << 20, ' ') + "\n3 1 1 3 1\n", "\n\n  0.242857\n",
+       "", 0},
+      {"overlong blank last line", {"-b"}, "3 1 1 3 1\n" + std::string(70000, ' '), "  0.242857\n\n", "", 0},
       {"reports capped", {"-b"}, many_bad, many_empty, many_err, 1},
       {"standard input as -", {"--batch", "-"}, "3 1 1 3 2\n", "  0.257143\n", "", 0},
       {"options in any order", {"--precise", "--batch"}, "0 0 0 0 1\n", "1\n", "", 0},

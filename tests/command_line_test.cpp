@@ -104,9 +104,12 @@ TEST(CommandLine, HelpAndVersion) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
   }
-  const Result v = Tool({"--version"});
-  EXPECT_EQ(v.out, "fisher2x2 " FISHER2X2_VERSION "\n");
-  EXPECT_EQ(v.status, 0);
+  for (const char* flag : {"-V", "--version"}) {
+    const Result v = Tool({flag});
+    EXPECT_EQ(v.out.rfind("fisher2x2 " FISHER2X2_VERSION "\n", 0), 0u) << v.out;
+    EXPECT_NE(v.out.find("MIT"), std::string::npos);
+    EXPECT_EQ(v.status, 0);
+  }
 }
 
 TEST(CommandLine, FailedWriteIsStatusOne) {

@@ -19,7 +19,8 @@ extern char** environ;
 // The usage lines, on standard error for every misuse.
 constexpr const char* kUsageText =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 -b [-p | -l] [-a NAME] [-f LIST] [--conf-level=L] [file]\n";
+    "       fisher2x2 -b [-p | -l] [-kH] [-a NAME] [-f LIST] [-c LIST] [-d C]\n"
+    "                 [--conf-level=L] [file]\n";
 
 struct Result {
   std::string out, err;
