@@ -201,6 +201,94 @@ TEST(Batch, OddInput) {
   }
 }
 
+// Files as users keep them: a header, more columns than the counts, comments
+// and blank lines passed through, CSV; one line out per line in, the input
+// bytes unchanged with --keep.
+TEST(Batch, FilesUsersHave) {
+  const std::string tsv =
+      "gene\tcase alt\tcase_ref\tctrl_alt\tctrl_ref\tnote\n"
+      "BRCA1\t3\t1\t1\t3\tx y\n"
+      "TP53\t2\t8\t8\t2\t\n";
+  const std::string head = "# made by a pipeline\n\n";
+  const std::string comment(1 << 20, 'c');
+  const std::string usage = std::string(kUsageText);
+  const OddCase cases[] = {
+      {"header, columns by name (and number)", {"-bpHa", "less", "-ccase alt,3,ctrl_alt,ctrl_ref"}, head + tsv,
+       "\n\np\n0.9857142857142858\n0.011507068782610578\n", "", 0},
+      {"header, columns by number, kept", {"-bkHa", "two-sided", "-c2,3,4,5"}, head + tsv,
+       head + "gene\tcase alt\tcase_ref\tctrl_alt\tctrl_ref\tnote\tp\n"
+              "BRCA1\t3\t1\t1\t3\tx y\t  0.485714\n"
+              "TP53\t2\t8\t8\t2\t\t  0.023014\n",
+       "", 0},
+      {"no header, numbers, selector column", {"-bp", "-c5,4,3,2,1"}, "1\t3\t1\t1\t3\n2\t3\t1\t1\t3\n",
+       "0.24285714285714285\n0.2571428571428571\n", "", 0},
+      {"fields hold blanks, counts may have blanks around", {"-bpa", "less", "-c2,3,4,5"},
+       "a b\t 3 \t1\t1\t3 \tc d\n", "0.9857142857142858\n", "", 0},
+      {"kept, fields named in the header", {"-bkHa", "less", "--fields=p,sample-or"}, "a b c d\n3 1 1 3\n",
+       "a b c d\tp\tsample-or\n3 1 1 3\t  0.985714\t9\n", "", 0},
+      {"an empty field is a field", {"-bpa", "less", "-c1,2,3,4"}, "3\t\t1\t3\n", "\n",
+       "fisher2x2: line 1: column 2 is not an integer\n", 1},
+      {"a column beyond the line", {"-bpa", "less", "-c1,2,3,7"}, "3\t1\t1\t3\t0\n3\t1\t1\t3\t0\t0\t3\n",
+       "\n0.9857142857142858\n", "fisher2x2: line 1: column 7 is missing\n", 1},
+      {"missing name", {"-bHa", "less", "-ccase_alt,case_ref,ctrl_alt,ctrl_ref"}, head + tsv, "",
+       "fisher2x2: no column named case_alt in the header\n" + usage, 2},
+      {"duplicate name", {"-bHa", "less", "-cgene,case_ref,ctrl_alt,ctrl_ref"}, "gene\tcase_ref\tctrl_alt\tctrl_ref\tgene\n",
+       "", "fisher2x2: the header names gene twice\n" + usage, 2},
+      {"CSV, CRLF, kept", {"-bkpa", "less", "-d,", "-c2,3,4,5"}, "x,3,1,1,3\r\nx,-3,1,1,3\r\n#c\r\n\r\n",
+       "x,3,1,1,3,0.9857142857142858\r\nx,-3,1,1,3,\r\n#c\r\n\r\n", "", 0},
+      {"CSV header", {"-bHpa", "less", "-d,", "-cb,c,d,e"}, "a,b,c,d,e\nq,3,1,1,3\n", "p\n0.9857142857142858\n", "", 0},
+      {"kept: comments, blanks, malformed, negative", {"-bk", "--fields=p,sample-or"},
+       "#" + comment + "\n \t\n3 1 1 3 2\nbad line\n-1 2 3 4 1\n3 1 1 3 2 # note\n3 1 1 3 1",
+       "#" + comment + "\n \t\n3 1 1 3 2\t  0.257143\t9\nbad line\t\t\n-1 2 3 4 1\t\t\n"
+                       "3 1 1 3 2 # note\t  0.257143\t9\n3 1 1 3 1\t  0.242857\t9\n",
+       "fisher2x2: line 4: field 1 is not an integer\n", 1},
+      {"kept: a data line at and beyond the limit", {"-bk"},
+       std::string(65527, ' ') + "3 1 1 3 2\n" + std::string(65528, ' ') + "3 1 1 3 2\r\n",
+       std::string(65527, ' ') + "3 1 1 3 2\t  0.257143\n" + std::string(65528, ' ') + "3 1 1 3 2\t\r\n",
+       "fisher2x2: line 2: longer than 65536 bytes\n", 1},
+      {"kept: the counts in the first columns of a long line", {"-bkpa", "less", "-c1,2,3,4"},
+       "3\t1\t1\t3\t" + comment + "\n", "3\t1\t1\t3\t" + comment + "\t0.9857142857142858\n", "", 0},
+      {"a header only, and no input", {"-bHpa", "less", "-cw,x,y,z"}, "w\tx\ty\tz\n", "p\n", "", 0},
+      {"no header line at all", {"-bHpa", "less", "-cw,x,y,z"}, "# only a comment\n", "\n", "", 0},
+      {"header without columns", {"-bH"}, "a b c d test\n3 1 1 3 2\n", "p\n  0.257143\n", "", 0},
+  };
+  for (const OddCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    const Result r = Tool(t.args, nullptr, t.in);
+    EXPECT_EQ(r.out, t.out);
+    EXPECT_EQ(r.err, t.err);
+    EXPECT_EQ(r.status, t.status);
+  }
+}
+
+// --columns and --keep change where the counts come from and what is
+// written beside them, never the values: every table of the plain stream
+// again, from a 10-column TSV.
+TEST(Batch, ColumnsAndKeepWriteThePlainValues) {
+  std::string plain, tsv = "id\tx\ta\tb\tc\td\ttest\ty\tz\tw\n", kept_expected;
+  const std::vector<Table> tables = Tables(300);
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    const Table& t = tables[i];
+    plain += Line(t);
+    tsv += "t" + std::to_string(i) + "\tx y\t" + std::to_string(t.a) + '\t' + std::to_string(t.b) + '\t' +
+           std::to_string(t.c) + '\t' + std::to_string(t.d) + '\t' + std::to_string(t.test) + "\t\t1.5\tz\n";
+  }
+  for (const std::string plain_format : {"-b", "-bp", "-bl"}) {
+    const std::string format = plain_format + "H";
+    const std::vector<std::string> want = Split(Tool({plain_format}, nullptr, plain).out);
+    const std::vector<std::string> by_name = Split(Tool({format, "-ca,b,c,d,test"}, nullptr, tsv).out);
+    const std::vector<std::string> kept = Split(Tool({format + "k", "-c3,4,5,6,7"}, nullptr, tsv).out);
+    const std::vector<std::string> in = Split(tsv);
+    ASSERT_EQ(by_name.size(), want.size() + 1);
+    ASSERT_EQ(kept.size(), want.size() + 1);
+    EXPECT_EQ(by_name[0], "p");
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      ASSERT_EQ(by_name[i + 1], want[i]) << format << " line " << i + 2;
+      ASSERT_EQ(kept[i + 1], in[i + 1] + "\t" + want[i]) << format << " line " << i + 2;
+    }
+  }
+}
+
 TEST(Batch, FileOperand) {
   char path[] = "/tmp/fisher2x2_tables_XXXXXX";
   const int fd = mkstemp(path);
@@ -248,6 +336,20 @@ TEST(Batch, MisuseIsAUsageError) {
       {{"-b", "--conf-level=abc"}, "--conf-level must be a decimal strictly between 0 and 1: abc"},
       {{"-b", "--conf-level=0.9x"}, "--conf-level must be a decimal strictly between 0 and 1: 0.9x"},
       {{"-b", "--conf-level"}, "--conf-level needs a value"},
+      {{"-k"}, "this option needs --batch: --keep"},
+      {{"--header"}, "this option needs --batch: --header"},
+      {{"-b", "--keep=1"}, "this option takes no value: --keep=1"},
+      {{"-bc"}, "--columns needs a list"},
+      {{"-bc", "1,2,3"}, "--columns needs 4 or 5 columns: 1,2,3"},
+      {{"-bc", "1,2,3,4,5,6"}, "--columns needs 4 or 5 columns: 1,2,3,4,5,6"},
+      {{"-bc", "1,2,3,4"}, "--columns needs 5 columns (a, b, c, d, test) without --alternative: 1,2,3,4"},
+      {{"-baless", "-c1,2,3,4,5"}, "--columns takes 4 columns (a, b, c, d) with --alternative: 1,2,3,4,5"},
+      {{"-bc", "a,b,c,d,e"}, "--columns names columns only with --header: a,b,c,d,e"},
+      {{"-bc", "0,1,2,3,4"}, "--columns: columns are numbered from 1: 0,1,2,3,4"},
+      {{"-bc", "1,,2,3,4"}, "--columns has an empty entry: 1,,2,3,4"},
+      {{"-bd,"}, "--delimiter needs --columns"},
+      {{"-bd", "ab", "-c1,2,3,4,5"}, "--delimiter needs one character: ab"},
+      {{"-b", "-d"}, "--delimiter needs a character"},
   };
   for (const auto& c : cases) {
     const Result r = Tool(c.args, nullptr, "3 1 1 3 2\n");
