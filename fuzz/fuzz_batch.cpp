@@ -2,13 +2,16 @@
 //
 // The input's first byte picks the format (six decimals, --precise,
 // --log10) and whether lines are "a b c d test" or, with --alternative
-// two-sided and the whole test's fields, "a b c d"; the rest stands in for
-// the file that batch mode reads, and its
+// two-sided and the whole test's fields, "a b c d"; its second byte picks
+// --keep, --header, and --columns 3,1,4,2[,5] with a tab or a comma as the
+// delimiter. The rest stands in for the file that batch mode reads, and its
 // standard output is captured. Each input line is judged by a model written
-// with the C library (strtoll, snprintf): blank or comment, a table, a
-// negative count, or malformed (not five strict 64-bit integers, or a total
-// beyond 2^63 - 1); the output must have one line per input line, each what
-// the model expects, and the status must be 1 exactly when a line was
+// with the C library (strtoll, snprintf): blank or comment, the header, a
+// table, a negative count, or malformed (not five strict 64-bit integers
+// before any "# comment", a column missing or not a strict integer, or a
+// total beyond 2^63 - 1); the output must have one line per input line,
+// each what the model expects (with --keep, the input line, the separator
+// and the fields), and the status must be 1 exactly when a line was
 // malformed. Tables up to 50000 in six decimals are the single run's
 // "%10.6f"; the others are the accurate computation's, formatted as the
 // tool promises (a plain or exponent decimal that is never 0, or -log10 p).
@@ -17,6 +20,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -58,32 +62,80 @@ bool Strict(const std::string& field, long long* value) {
 
 BatchFormat format;
 bool whole;                           // four fields a line, the whole test's fields
+bool keep, header, columns;           // the options of the second byte
+char delimiter;                       // with columns
+bool header_seen;
 AccuratePValue last;                  // the model's value of the last table
 const std::string kAccurate = "\x01";  // from Expected: see MatchesAccurate
 const std::string kWhole = "\x02";     // from Expected: see MatchesWhole
 long long counts[4];                  // of the last table
 
-// The expected output line; *bad is set for a malformed line.
-std::string Expected(std::string line, bool* bad) {
+bool Blank(char ch) { return ch == ' ' || ch == '\t'; }
+
+std::string Trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && Blank(s[b])) ++b;
+  while (e > b && Blank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+enum class Kind { kBlankOrComment, kHeader, kNoTable, kTable };
+
+// The kind of a line (its line end removed) and, for a table, the expected
+// fields (or kAccurate, kWhole); *bad is set for a malformed line.
+std::string Expected(const std::string& line, bool* bad, Kind* kind) {
   *bad = false;
+  *kind = Kind::kNoTable;
+  const std::string trimmed = Trim(line);
+  if (trimmed.empty() || trimmed[0] == '#') {
+    *kind = Kind::kBlankOrComment;
+    return "";
+  }
+  if (header && !header_seen) {
+    header_seen = true;
+    *kind = Kind::kHeader;
+    return "";
+  }
   if (line.size() > static_cast<std::size_t>(kMaxLineBytes)) {
     *bad = true;
     return "";
   }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
   std::vector<std::string> fields;
-  std::string field;
-  for (char ch : line + " ") {
-    if (ch == ' ' || ch == '\t') {
-      if (!field.empty()) fields.push_back(field);
-      field.clear();
-    } else {
-      field += ch;
+  const std::size_t expected = whole ? 4 : 5;
+  if (columns) {
+    std::vector<std::string> all;
+    std::size_t start = 0;
+    for (std::size_t d; (d = line.find(delimiter, start)) != std::string::npos; start = d + 1) {
+      all.push_back(line.substr(start, d - start));
+    }
+    all.push_back(line.substr(start));
+    if (all.size() < expected) {
+      *bad = true;
+      return "";
+    }
+    const int order[5] = {2, 0, 3, 1, 4};
+    for (std::size_t i = 0; i < expected; ++i) {
+      fields.push_back(Trim(all[static_cast<std::size_t>(order[i])]));
+      if (fields.back().empty()) {
+        *bad = true;
+        return "";
+      }
+    }
+  } else {
+    std::string field;
+    for (char ch : line + " ") {
+      if (Blank(ch)) {
+        if (!field.empty()) fields.push_back(field);
+        field.clear();
+      } else {
+        field += ch;
+      }
+    }
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i][0] == '#') fields.resize(i);  // a trailing comment
     }
   }
-  if (fields.empty() || fields[0][0] == '#') return "";
   long long v[5];
-  const std::size_t expected = whole ? 4 : 5;
   if (fields.size() != expected) {
     *bad = true;
     return "";
@@ -103,6 +155,7 @@ std::string Expected(std::string line, bool* bad) {
       return "";
     }
   }
+  *kind = Kind::kTable;
   if (whole) {
     for (int i = 0; i < 4; ++i) counts[i] = v[i];
     return kWhole;
@@ -157,7 +210,8 @@ bool MatchesAccurate(const std::string& got) {
 bool MatchesWhole(const std::string& got) {
   std::vector<std::string> f;
   std::size_t start = 0;
-  for (std::size_t tab; (tab = got.find('\t', start)) != std::string::npos; start = tab + 1) {
+  const char separator = columns ? delimiter : '\t';
+  for (std::size_t tab; (tab = got.find(separator, start)) != std::string::npos; start = tab + 1) {
     f.push_back(got.substr(start, tab - start));
   }
   f.push_back(got.substr(start));
@@ -209,13 +263,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   ++data;
   --size;
+  BatchOptions options;
+  keep = header = columns = false;
+  if (size > 0) {
+    keep = (data[0] & 1) != 0;
+    header = (data[0] & 2) != 0;
+    columns = (data[0] & 4) != 0;
+    delimiter = (data[0] & 8) != 0 ? ',' : '\t';
+    ++data;
+    --size;
+  }
+  header_seen = false;
+  options.keep = keep;
+  options.header = header;
+  options.layout.entries = whole ? 4 : 5;
+  if (columns) {
+    options.layout.delimiter = request.separator = delimiter;
+    if (ParseColumns(whole ? "3,1,4,2" : "3,1,4,2,5", false, &options.layout) != nullptr) std::abort();
+  }
+  options.request = request;
+  const char* const names = whole ? "p\tless\tgreater\ttwo-sided\tor\tci-low\tci-high" : "p";
+  const char separator = request.separator;
   if (ftruncate(in_fd, 0) != 0 || ftruncate(out_fd, 0) != 0) std::abort();
   if (pwrite(in_fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
   lseek(in_fd, 0, SEEK_SET);
   lseek(out_fd, 0, SEEK_SET);
   dup2(out_fd, STDOUT_FILENO);
   dup2(null_fd, STDERR_FILENO);
-  const int status = RunBatch(in_fd, "input", request);
+  const int status = RunBatch(in_fd, "input", options);
   dup2(saved_stdout, STDOUT_FILENO);
   dup2(saved_stderr, STDERR_FILENO);
 
@@ -228,14 +303,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (in_pos < in.size()) {
     std::size_t nl = in.find('\n', in_pos);
     if (nl == std::string::npos) nl = in.size();
-    const std::string line = in.substr(in_pos, nl - in_pos);
+    std::string line = in.substr(in_pos, nl - in_pos);
     in_pos = nl + 1;
+    const bool cr = !line.empty() && line.back() == '\r';
+    if (cr) line.pop_back();
     const std::size_t out_nl = out.find('\n', out_pos);
     if (out_nl == std::string::npos) Fail("too few output lines", line, out);
-    const std::string got = out.substr(out_pos, out_nl - out_pos);
+    std::string got = out.substr(out_pos, out_nl - out_pos);
     out_pos = out_nl + 1;
     bool bad;
-    const std::string want = Expected(line, &bad);
+    Kind kind;
+    std::string want = Expected(line, &bad, &kind);
+    // With --keep: the input line and the separator before the fields, and
+    // a carriage return kept.
+    if (keep) {
+      if (cr && (got.empty() || got.back() != '\r')) Fail("--keep lost the carriage return", line, got);
+      if (cr) got.pop_back();
+      const std::string prefix = kind == Kind::kBlankOrComment ? line : line + separator;
+      if (got.compare(0, prefix.size(), prefix) != 0) Fail("--keep changed the input", line, got);
+      got.erase(0, prefix.size());
+      if (kind == Kind::kNoTable) want = std::string(whole ? 6 : 0, separator);
+    }
+    if (kind == Kind::kHeader) {
+      want = names;
+      if (columns) std::replace(want.begin(), want.end(), '\t', separator);
+    }
     if (want == kAccurate ? !MatchesAccurate(got) : want == kWhole ? !MatchesWhole(got) : got != want) {
       Fail("output differs from the model", line, got);
     }
