@@ -26,15 +26,24 @@ enum class Numeral { kOk, kNotInteger, kBeyond };
 
 // A strict numeral from p: one optional sign and decimal digits, up to the
 // first other byte, which *next receives. 64-bit signed range.
-Numeral ReadNumeral(const char* p, const char* end, std::int64_t* value, const char** next) {
+[[gnu::always_inline]] inline Numeral ReadNumeral(const char* p, const char* end, std::int64_t* value,
+                                                  const char** next) {
   const bool negative = p < end && *p == '-';
   if (p < end && (*p == '+' || *p == '-')) ++p;
   const char* digits = p;
   std::uint64_t magnitude = 0;
-  bool beyond = false;  // the magnitude passed 2^64 - 1
-  for (unsigned digit; p < end && (digit = static_cast<unsigned char>(*p) - 48U) <= 9; ++p) {
-    if (magnitude > (UINT64_MAX - digit) / 10) beyond = true;
+  // 19 digits are below 10^19 < 2^64: no check needed.
+  const char* const unchecked = end - p > 19 ? p + 19 : end;
+  unsigned digit;
+  for (; p < unchecked && (digit = static_cast<unsigned char>(*p) - 48U) <= 9; ++p) {
     magnitude = magnitude * 10 + digit;
+  }
+  bool beyond = false;  // the magnitude passed 2^64 - 1
+  if (p == unchecked) {
+    for (; p < end && (digit = static_cast<unsigned char>(*p) - 48U) <= 9; ++p) {
+      if (magnitude > (UINT64_MAX - digit) / 10) beyond = true;
+      magnitude = magnitude * 10 + digit;
+    }
   }
   *next = p;
   if (p == digits) return Numeral::kNotInteger;
@@ -94,13 +103,14 @@ void ParseColumns(const LineLayout& layout, const char* p, const char* end, std:
   const char* stop = end;
   for (int i = 0; i < layout.columns; ++i) {
     const int k = layout.order[i];
+    // Columns are short: a plain loop beats memchr's setup.
     for (; column < layout.column[k]; ++column) {
-      const auto* d = static_cast<const char*>(std::memchr(start, layout.delimiter, end - start));
-      if (d == nullptr) return Fault(out, "is missing", layout.column[k]);
-      start = d + 1;
+      while (start < end && *start != layout.delimiter) ++start;
+      if (start == end) return Fault(out, "is missing", layout.column[k]);
+      ++start;
     }
-    const auto* d = static_cast<const char*>(std::memchr(start, layout.delimiter, end - start));
-    stop = d != nullptr ? d : end;
+    stop = start;
+    while (stop < end && *stop != layout.delimiter) ++stop;
     const char* q = start;
     while (q < stop && IsBlank(*q)) ++q;
     const char* next;

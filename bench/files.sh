@@ -1,0 +1,52 @@
+#!/bin/bash
+# --columns, --header and --keep against plain batch mode, on the three
+# mixes of tables up to 50000 (make_mix.cpp) written twice: as plain lines
+# "a b c d test", and as a 10-column TSV with a header whose counts sit in
+# columns 4 to 8 among an id, a chromosome, a position, a gene name and a
+# free-text note:
+#
+#   bench/files.sh [TABLES] [RUNS]   (defaults 1000000 tables, 5 runs)
+#
+# For each mix, in one hyperfine run:
+#   plain       fisher2x2 -b over the plain lines
+#   columns     fisher2x2 -bH -c a,b,c,d,test over the TSV
+#   keep        fisher2x2 -bkH -c a,b,c,d,test: each TSV line and its p-value
+#   plain keep  fisher2x2 -bk over the plain lines
+# and reports the times per table and their ratios to plain. Needs
+# hyperfine and python3.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tables=${1:-1000000} runs=${2:-5}
+for tool in hyperfine python3; do
+  command -v $tool >/dev/null || { echo "$tool is needed"; exit 1; }
+done
+
+out=build-bench
+cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DFISHER2X2_BENCH=ON >/dev/null
+cmake --build "$out" -j2 --target fisher2x2 make_mix >/dev/null
+tool=$(realpath "$out/fisher2x2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "$tables tables per mix; times per table"
+printf '| mix | plain | --columns (by name) | --columns --keep | --keep (plain lines) | columns / plain | columns keep / plain | keep / plain |\n'
+printf '|-----|-------|---------------------|------------------|----------------------|-----------------|----------------------|--------------|\n'
+for mix in small medium large; do
+  "$out/bench/make_mix" $mix "$tables" >"$work/$mix"
+  awk 'BEGIN { OFS = "\t"; print "id", "chrom", "pos", "a", "b", "c", "d", "test", "gene", "note" }
+       { print "v" NR, "chr" (NR % 22 + 1), 1000 + 37 * NR, $1, $2, $3, $4, $5, "GENE" NR % 977, "passed QC; depth ok" }' \
+    "$work/$mix" >"$work/$mix.tsv"
+  hyperfine --warmup 1 --runs "$runs" --export-json "$work/h.json" \
+    "$tool -b $work/$mix" \
+    "$tool -bH -c a,b,c,d,test $work/$mix.tsv" \
+    "$tool -bkH -c a,b,c,d,test $work/$mix.tsv" \
+    "$tool -bk $work/$mix" >/dev/null 2>&1
+  python3 - "$mix" "$tables" "$work/h.json" <<'PY'
+import json, sys
+mix, n = sys.argv[1], int(sys.argv[2])
+t = [r["mean"] / n * 1e9 for r in json.load(open(sys.argv[3]))["results"]]
+print(f"| {mix} | {t[0]:.0f} ns | {t[1]:.0f} ns | {t[2]:.0f} ns | {t[3]:.0f} ns "
+      f"| {t[1] / t[0]:.2f} | {t[2] / t[0]:.2f} | {t[3] / t[0]:.2f} |")
+PY
+done
