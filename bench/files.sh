@@ -12,12 +12,14 @@
 #   columns     fisher2x2 -bH -c a,b,c,d,test over the TSV
 #   keep        fisher2x2 -bkH -c a,b,c,d,test: each TSV line and its p-value
 #   plain keep  fisher2x2 -bk over the plain lines
-# and reports the times per table and their ratios to plain. Needs
-# hyperfine and python3.
+# and reports the times per table and their ratios to plain; then the same
+# four runs on the first 100000 tables of each mix under callgrind, whose
+# instruction counts do not move with a shared machine's load. Needs
+# hyperfine, python3 and valgrind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tables=${1:-1000000} runs=${2:-5}
-for tool in hyperfine python3; do
+for tool in hyperfine python3 valgrind; do
   command -v $tool >/dev/null || { echo "$tool is needed"; exit 1; }
 done
 
@@ -47,6 +49,27 @@ import json, sys
 mix, n = sys.argv[1], int(sys.argv[2])
 t = [r["mean"] / n * 1e9 for r in json.load(open(sys.argv[3]))["results"]]
 print(f"| {mix} | {t[0]:.0f} ns | {t[1]:.0f} ns | {t[2]:.0f} ns | {t[3]:.0f} ns "
+      f"| {t[1] / t[0]:.2f} | {t[2] / t[0]:.2f} | {t[3] / t[0]:.2f} |")
+PY
+done
+
+echo
+echo "instructions per table (callgrind, the first 100000 tables of each mix)"
+printf '| mix | plain | --columns (by name) | --columns --keep | --keep (plain lines) | columns / plain | columns keep / plain | keep / plain |\n'
+printf '|-----|-------|---------------------|------------------|----------------------|-----------------|----------------------|--------------|\n'
+count() {  # instructions of one run
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+}
+for mix in small medium large; do
+  head -n 100000 "$work/$mix" >"$work/p"
+  head -n 100001 "$work/$mix.tsv" >"$work/t"
+  python3 - "$mix" 100000 "$(count "$tool" -b "$work/p")" "$(count "$tool" -bH -c a,b,c,d,test "$work/t")" \
+    "$(count "$tool" -bkH -c a,b,c,d,test "$work/t")" "$(count "$tool" -bk "$work/p")" <<'PY'
+import sys
+mix, n = sys.argv[1], int(sys.argv[2])
+t = [int(x) / n for x in sys.argv[3:]]
+print(f"| {mix} | {t[0]:.0f} | {t[1]:.0f} | {t[2]:.0f} | {t[3]:.0f} "
       f"| {t[1] / t[0]:.2f} | {t[2] / t[0]:.2f} | {t[3] / t[0]:.2f} |")
 PY
 done
