@@ -2,7 +2,8 @@
 //
 //   fisher2x2 a b c d test
 //   fisher2x2 --batch [--precise | --log10] [--alternative NAME]
-//             [--fields LIST] [--conf-level L] [file]
+//             [--fields LIST] [--conf-level L] [--header] [--keep]
+//             [--columns LIST [--delimiter C]] [file]
 //
 // The first form writes the one-tailed (test = 1) or two-tailed (any other
 // test) p-value as "%10.6f" with no line end, and exits 0. Counts below 0 or
