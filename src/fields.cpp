@@ -2,7 +2,9 @@
 // and their text.
 #include "fields.h"
 
+#include <algorithm>
 #include <cfloat>
+#include <iterator>
 #include <cstring>
 #include <limits>
 
@@ -146,10 +148,8 @@ bool ParseFields(const char* list, Request* r, const char** bad, std::size_t* ba
 }
 
 const char* FieldName(Field field) {
-  for (const Name& name : kNames) {
-    if (name.field == field) return name.text;
-  }
-  return "";
+  const Name* name = std::find_if(std::begin(kNames), std::end(kNames), [field](const Name& n) { return n.field == field; });
+  return name != std::end(kNames) ? name->text : "";
 }
 
 bool Asks(const Request& r, Field field) {
