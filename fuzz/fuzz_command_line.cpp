@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Help or version; a batch run over nothing (0) or a missing file (1);
     // or the usage lines (2).
     const bool info = argc == 2 && (args[0] == "-h" || args[0] == "--help" ||
-                                    args[0] == "--version");
+                                    args[0] == "-V" || args[0] == "--version");
     if (info ? (status != 0 || out.empty() || out.back() != '\n')
              : (status < 0 || status > 2 || !out.empty())) {
       Fail("short command line", out);
