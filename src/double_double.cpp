@@ -190,6 +190,11 @@ DD Log(DD x) {
 //   ln(1 + u) - ln(1 - u) = 2u (1 + u^2/3 + u^4/5 + u^6/7),
 // the omitted terms below 2^-70 of the first; the series is a double added
 // to e ln 2 + ln c in double-double.
+double MinusLog10(DD x) {
+  const double v = -Div(x, kLn10).hi;
+  return v > 0 ? v : 0.0;
+}
+
 double LogToDouble(double x) {
   std::uint64_t bits;
   std::memcpy(&bits, &x, sizeof bits);

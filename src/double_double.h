@@ -117,6 +117,10 @@ double LogToDouble(double x);
 // same reduction as Exp with a polynomial in doubles.
 double ExpToDouble(DD x);
 
+// -log10 of e^x for x = ln p <= 0, as a double: the high part of
+// -x / ln 10, and +0 where that is not positive (p = 1).
+double MinusLog10(DD x);
+
 }  // namespace dd
 
 #endif  // FISHER2X2_DOUBLE_DOUBLE_H

@@ -2,9 +2,12 @@
 // factors cancelled, the remainders multiplied out in fixed-size naturals.
 #include "exact_compare.h"
 
+#include <pthread.h>
+
 #include <cstdint>
 
 #include "exact_test.h"
+#include "lock.h"
 #include "uint128.h"
 
 namespace {
@@ -35,6 +38,7 @@ std::int32_t exponent[kMaxTotal + 1];
 bool listed[kMaxTotal + 1];
 int touched[kMaxTotal + 1];
 int touched_count;
+pthread_mutex_t scratch_lock = PTHREAD_MUTEX_INITIALIZER;  // guards the scratch above and numerator, denominator
 
 // Adds sign times the exponents of n's prime factors; 1 <= n <= kMaxTotal.
 void Factor(int n, int sign) {
@@ -125,6 +129,9 @@ int CompareShifted(int a, int b, int c, int d, int k) {
   }
   if (fits) return num < den ? -1 : num > den ? 1 : 0;
 
+  // The long products use the shared scratch above, one thread at a time
+  // (they are rare: the short ones decide almost every near tie).
+  const Lock lock(scratch_lock);
   for (int i = 0; i < k; ++i) {
     Factor(b - i, +1);
     Factor(c - i, +1);
@@ -211,8 +218,6 @@ struct WideNatural {
   int size;
 };
 
-WideNatural wide_up, wide_down;
-
 void MultiplyOut(const Side& s, WideNatural& x) {
   x.limb[0] = 1;
   x.size = 1;
@@ -242,6 +247,7 @@ int CompareShifted64(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uin
   if (!Cancel(up, down)) return kUndecided;
   const std::uint64_t n_up = Factors(up), n_down = Factors(down);
   if (n_up > kMaxRunFactors || n_down > kMaxRunFactors) return kUndecided;
+  WideNatural wide_up, wide_down;  // 16 KB each, on the caller's stack
   MultiplyOut(up, wide_up);
   MultiplyOut(down, wide_down);
   return Compare(wide_up, wide_down);

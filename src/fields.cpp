@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "accurate.h"
+#include "classic.h"
 #include "exact_test.h"
 #include "odds_ratio.h"
 
@@ -32,20 +33,9 @@ constexpr Name kNames[] = {
     {"ci-high", Field::kCiHigh},
 };
 
-// LogFactorial holds 0 .. filled, for the single run's computation.
-int filled = -1;
-
-double SingleRun(const std::uint64_t v[4], int n, bool one_tailed) {
-  if (n > filled) {
-    if (filled < 0) {
-      FillLogFactorial(n);
-    } else {
-      ExtendLogFactorial(filled, n);
-    }
-    filled = n;
-  }
-  return FisherTest(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
-                    static_cast<int>(v[3]), one_tailed ? 1 : 2);
+double SingleRun(const std::uint64_t v[4], bool one_tailed) {
+  return ClassicPValue(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
+                       static_cast<int>(v[3]), one_tailed ? 1 : 2);
 }
 
 std::size_t WritePValue(const AccuratePValue& p, BatchFormat format, char* out) {
@@ -99,19 +89,11 @@ bool IsPValue(Field field) {
          field != Field::kCiHigh;
 }
 
-// The interval's bound: two-sided (and without an alternative) each tail
-// at (1 - L) / 2; one-sided, the open end and the other at 1 - L.
-double IntervalBound(const Observed& o, const Estimate& e, const Request& r, Bound which) {
-  constexpr double kInfinity = std::numeric_limits<double>::infinity();
-  const double alpha = 1 - r.conf_level;
-  switch (r.alternative) {
-    case Alternative::kLess:
-      return which == Bound::kLower ? 0.0 : OddsRatioBound(o, e, which, alpha);
-    case Alternative::kGreater:
-      return which == Bound::kUpper ? kInfinity : OddsRatioBound(o, e, which, alpha);
-    default:
-      return OddsRatioBound(o, e, which, alpha / 2);
-  }
+// The interval asked with the alternative: one-sided for less and greater.
+Interval IntervalOf(Alternative alternative) {
+  return alternative == Alternative::kLess      ? Interval::kUpperOnly
+         : alternative == Alternative::kGreater ? Interval::kLowerOnly
+                                                : Interval::kTwoSided;
 }
 
 }  // namespace
@@ -189,7 +171,8 @@ std::size_t Write(const Request& r, const std::uint64_t counts[4], bool one_tail
       case Field::kCiHigh: {
         const int k = f == Field::kCiLow ? 0 : 1;
         if (!bound_known[k]) {
-          bound[k] = IntervalBound(*o, estimated_once(), r, k == 0 ? Bound::kLower : Bound::kUpper);
+          bound[k] = IntervalBound(*o, estimated_once(), k == 0 ? Bound::kLower : Bound::kUpper,
+                                   IntervalOf(r.alternative), r.conf_level);
           bound_known[k] = true;
         }
         length += FormatDouble(bound[k], text);
@@ -197,8 +180,7 @@ std::size_t Write(const Request& r, const std::uint64_t counts[4], bool one_tail
       }
       default:
         if (f == Field::kP && single_run) {
-          const std::uint64_t n = counts[0] + counts[1] + counts[2] + counts[3];
-          length += FormatFixed6(SingleRun(counts, static_cast<int>(n), one_tailed), text);
+          length += FormatFixed6(SingleRun(counts, one_tailed), text);
         } else {
           length += WritePValue(Select(*o, *tails, KindOf(f, r.alternative, one_tailed)), r.format, text);
         }
@@ -216,7 +198,7 @@ std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool on
                           n <= static_cast<std::uint64_t>(kMaxTotal);
   // The design's p-value alone, as batch mode has always written it.
   if (r.field_count == 1 && r.fields[0] == Field::kP && r.alternative == Alternative::kNone) {
-    if (single_run) return FormatFixed6(SingleRun(counts, static_cast<int>(n), one_tailed), out);
+    if (single_run) return FormatFixed6(SingleRun(counts, one_tailed), out);
     return WritePValue(AccurateTest(counts[0], counts[1], counts[2], counts[3], one_tailed), r.format, out);
   }
   // What the fields need, each computed once: the observed table, its

@@ -8,7 +8,12 @@
 //    the h terms over the four margins (+), the total and the cells (-).
 #include "log_probability.h"
 
+#include <pthread.h>
+
+#include <atomic>
+
 #include "exact_test.h"
+#include "lock.h"
 
 namespace {
 
@@ -22,14 +27,21 @@ using dd::Sub;
 // --- Totals up to kMaxTotal: ln k! in double-double ------------------------
 
 // ln k! for k = 0 .. lf_filled, each entry the one before plus Log(k).
+// Threads share the table: it only grows, under the lock, and an entry is
+// written before lf_filled (released) covers it, so readers of the entries
+// up to the lf_filled they acquired need no lock.
 DD log_factorial[kMaxTotal + 1];
-int lf_filled = 0;
+std::atomic<int> lf_filled{0};
+pthread_mutex_t lf_growing = PTHREAD_MUTEX_INITIALIZER;
 
 void FillLogFactorials(int n) {
-  for (int k = lf_filled + 1; k <= n; ++k) {
+  if (n <= lf_filled.load(std::memory_order_acquire)) return;
+  const Lock lock(lf_growing);
+  const int filled = lf_filled.load(std::memory_order_relaxed);
+  for (int k = filled + 1; k <= n; ++k) {
     log_factorial[k] = Add(log_factorial[k - 1], Log(DD(static_cast<double>(k))));
   }
-  if (n > lf_filled) lf_filled = n;
+  if (n > filled) lf_filled.store(n, std::memory_order_release);
 }
 
 // The error of a log-probability from the table. Log(k) is within
@@ -41,18 +53,20 @@ constexpr double kTableError = 0x1p-66;
 
 // --- Totals beyond: the saddle-point form ------------------------------------
 
-// h(n) = ln n! - n ln n + n for n < 64, in double-double.
-DD small_h[64];
-bool small_h_ready = false;
+// h(n) = ln n! - n ln n + n for n < 64, in double-double; filled once, by
+// the first thread that needs it.
+struct SmallH {
+  DD h[64];
+} small_h;
+pthread_once_t small_h_once = PTHREAD_ONCE_INIT;
 
 void FillSmallH() {
   DD log_fact(0.0);
   for (int n = 1; n < 64; ++n) {
     const DD log_n = Log(DD(static_cast<double>(n)));
     log_fact = Add(log_fact, log_n);
-    small_h[n] = Add(Sub(log_fact, Mul(DD(static_cast<double>(n)), log_n)), DD(static_cast<double>(n)));
+    small_h.h[n] = Add(Sub(log_fact, Mul(DD(static_cast<double>(n)), log_n)), DD(static_cast<double>(n)));
   }
-  small_h_ready = true;
 }
 
 constexpr DD kInv12 = dd::Div(DD(1.0), DD(12.0));
@@ -139,7 +153,7 @@ void HTerm(std::uint64_t v, bool plus, DD* h, DD* up, DD* down, int* count) {
   if (v == 0) return;
   DD term;
   if (v < 64) {
-    term = small_h[v];
+    term = small_h.h[v];
   } else {
     term = StirlingError(v);
     if (plus) {
@@ -169,7 +183,7 @@ void MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_
     m.margin_terms = Sub(Add(Add(Add(L[m.r1], L[m.r2]), L[m.c1]), L[m.c2]), L[m.n]);
     return;
   }
-  if (!small_h_ready) FillSmallH();
+  pthread_once(&small_h_once, FillSmallH);
   m.total = FromUint64(m.n);
   const std::uint64_t rows[4] = {m.r1, m.r1, m.r2, m.r2};
   const std::uint64_t cols[4] = {m.c1, m.c2, m.c1, m.c2};

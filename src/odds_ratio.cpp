@@ -342,3 +342,16 @@ double ConditionalOddsRatio(const Observed& o) { return ConditionalOddsRatio(o, 
 double OddsRatioBound(const Observed& o, Bound which, double alpha) {
   return OddsRatioBound(o, EstimateOddsRatio(o), which, alpha);
 }
+
+double IntervalBound(const Observed& o, const Estimate& e, Bound which, Interval interval, double level) {
+  const double alpha = 1 - level;
+  switch (interval) {
+    case Interval::kUpperOnly:
+      return which == Bound::kLower ? 0.0 : OddsRatioBound(o, e, which, alpha);
+    case Interval::kLowerOnly:
+      return which == Bound::kUpper ? std::numeric_limits<double>::infinity() : OddsRatioBound(o, e, which, alpha);
+    case Interval::kTwoSided:
+      break;
+  }
+  return OddsRatioBound(o, e, which, alpha / 2);
+}

@@ -33,6 +33,11 @@ double ConditionalOddsRatio(const Observed& o, const Estimate& e);
 enum class Bound { kLower, kUpper };
 double OddsRatioBound(const Observed& o, const Estimate& e, Bound which, double alpha);
 
+// A bound of the interval at level L: two-sided, each tail at (1 - L) / 2;
+// one-sided, the open end (0 or inf) and the other bound at 1 - L.
+enum class Interval { kTwoSided, kLowerOnly, kUpperOnly };
+double IntervalBound(const Observed& o, const Estimate& e, Bound which, Interval interval, double level);
+
 // The same, estimating on the way.
 double ConditionalOddsRatio(const Observed& o);
 double OddsRatioBound(const Observed& o, Bound which, double alpha);

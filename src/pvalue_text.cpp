@@ -141,8 +141,8 @@ std::size_t FormatFromLog(DD log_p, char* out) {
 }
 
 std::size_t FormatLog10(DD log_p, char* out) {
-  const double v = -dd::Div(log_p, dd::kLn10).hi;
-  if (!(v > 0)) {
+  const double v = dd::MinusLog10(log_p);
+  if (v == 0) {
     out[0] = '0';
     return 1;
   }
