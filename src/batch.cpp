@@ -15,7 +15,7 @@ namespace {
 // Input: bytes [start, end) of in_buf are read and not yet consumed; a
 // partial line stays at the front while more is read behind it.
 constexpr std::size_t kInSize = 1 << 18;
-static_assert(kInSize > 2 * (kMaxLineBytes + 1), "a whole line and room to read behind it");
+static_assert(kInSize > 2 * (static_cast<std::size_t>(kMaxLineBytes) + 1), "a whole line and room to read behind it");
 static_assert(kMaxLineBytes == 65536, "the message says 65536");
 char in_buf[kInSize];
 
@@ -107,10 +107,7 @@ void EndLine(const ParsedLine& parsed, bool header, bool cr, long long line) {
   if (header) {
     for (int i = 0; i < r.field_count; ++i) {
       if (i > 0 || keep) out_buf[out_len++] = r.separator;
-      const char* name = FieldName(r.fields[i]);
-      const std::size_t n = std::strlen(name);
-      std::memcpy(out_buf + out_len, name, n);
-      out_len += n;
+      for (const char* name = FieldName(r.fields[i]); *name != '\0'; ++name) out_buf[out_len++] = *name;
     }
   } else if (parsed.kind == LineKind::kTable) {
     if (keep) out_buf[out_len++] = r.separator;

@@ -172,7 +172,7 @@ void ParseLine(const LineLayout& layout, const char* p, const char* end, ParsedL
     out->rest = Rest::kAnything;
     return;
   }
-  std::int64_t v[5];
+  std::int64_t v[5] = {};
   out->kind = LineKind::kTable;
   if (layout.columns == 0) {
     ParseFields(layout, q, end, v, out);
