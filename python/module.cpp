@@ -1,0 +1,115 @@
+// fisher2x2._core: the library over NumPy arrays, the GIL released, the
+// work spread over threads on request.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "fisher2x2.h"
+
+namespace py = pybind11;
+
+namespace {
+
+using Counts = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>;
+
+// The first index whose total exceeds 2^63 - 1, or -1.
+py::ssize_t FirstBeyond(const Counts& a, const Counts& b, const Counts& c, const Counts& d) {
+  const std::uint64_t *pa = a.data(), *pb = b.data(), *pc = c.data(), *pd = d.data();
+  constexpr std::uint64_t kMax = INT64_MAX;
+  const py::ssize_t n = a.size();
+  for (py::ssize_t i = 0; i < n; ++i) {
+    if (pa[i] > kMax || pb[i] > kMax - pa[i] || pc[i] > kMax - pa[i] - pb[i] ||
+        pd[i] > kMax - pa[i] - pb[i] - pc[i]) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// The fields `want` asks for, one array each of a's shape (flat, C order),
+// in the order of fisher2x2_result; those not asked for are absent.
+py::list Compute(const Counts& a, const Counts& b, const Counts& c, const Counts& d, int alternative,
+                 unsigned want, double conf_level, int workers) {
+  const py::ssize_t n = a.size();
+  if (b.size() != n || c.size() != n || d.size() != n) throw py::value_error("the counts differ in size");
+  // Which fields of fisher2x2_result each bit fills.
+  struct Group {
+    unsigned bit;
+    int first, count;
+  };
+  constexpr Group kGroups[] = {{FISHER2X2_PVALUE, 0, 2},           {FISHER2X2_MID_PVALUE, 2, 1},
+                               {FISHER2X2_TAILS, 3, 4},            {FISHER2X2_ODDS_RATIO, 7, 1},
+                               {FISHER2X2_SAMPLE_ODDS_RATIO, 8, 1}, {FISHER2X2_INTERVAL, 9, 2}};
+  std::vector<int> fields;
+  for (const Group& g : kGroups) {
+    if ((want & g.bit) != 0) {
+      for (int k = 0; k < g.count; ++k) fields.push_back(g.first + k);
+    }
+  }
+  std::vector<py::array_t<double>> out;
+  std::vector<double*> data;
+  for (std::size_t k = 0; k < fields.size(); ++k) {
+    out.emplace_back(n);
+    data.push_back(out.back().mutable_data());
+  }
+  const std::uint64_t *pa = a.data(), *pb = b.data(), *pc = c.data(), *pd = d.data();
+  int error = 0;
+  {
+    py::gil_scoped_release release;
+    auto run = [&](py::ssize_t from, py::ssize_t to, int* status) {
+      for (py::ssize_t i = from; i < to; ++i) {
+        fisher2x2_result r;
+        const int e = fisher2x2_test(pa[i], pb[i], pc[i], pd[i], alternative, want, conf_level, &r);
+        if (e != 0) {
+          *status = e;
+          return;
+        }
+        double values[11];
+        std::memcpy(values, &r, sizeof values);
+        for (std::size_t k = 0; k < fields.size(); ++k) data[k][i] = values[fields[k]];
+      }
+    };
+    int threads = workers < 0 ? static_cast<int>(std::thread::hardware_concurrency()) : workers;
+    threads = std::max(1, std::min<int>(threads, static_cast<int>(std::min<py::ssize_t>(n, 1 << 20))));
+    if (threads <= 1) {
+      run(0, n, &error);
+    } else {
+      std::vector<std::thread> pool;
+      std::vector<int> status(static_cast<std::size_t>(threads), 0);
+      for (int t = 0; t < threads; ++t) {
+        const py::ssize_t from = n * t / threads, to = n * (t + 1) / threads;
+        pool.emplace_back(run, from, to, &status[static_cast<std::size_t>(t)]);
+      }
+      for (std::thread& th : pool) th.join();
+      for (int s : status) error = error != 0 ? error : s;
+    }
+  }
+  if (error != 0) throw py::value_error(fisher2x2_strerror(error));
+  py::list result;
+  for (auto& array : out) result.append(array);
+  return result;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "Fisher's exact test on 2x2 tables: the C library over NumPy arrays";
+  m.def("first_beyond", &FirstBeyond, "The first index whose total exceeds 2^63 - 1, or -1.");
+  m.def("compute", &Compute, py::arg("a"), py::arg("b"), py::arg("c"), py::arg("d"), py::arg("alternative"),
+        py::arg("want"), py::arg("conf_level"), py::arg("workers"));
+  m.attr("PVALUE") = FISHER2X2_PVALUE;
+  m.attr("MID_PVALUE") = FISHER2X2_MID_PVALUE;
+  m.attr("TAILS") = FISHER2X2_TAILS;
+  m.attr("ODDS_RATIO") = FISHER2X2_ODDS_RATIO;
+  m.attr("SAMPLE_ODDS_RATIO") = FISHER2X2_SAMPLE_ODDS_RATIO;
+  m.attr("INTERVAL") = FISHER2X2_INTERVAL;
+  m.attr("TWO_SIDED") = static_cast<int>(FISHER2X2_TWO_SIDED);
+  m.attr("LESS") = static_cast<int>(FISHER2X2_LESS);
+  m.attr("GREATER") = static_cast<int>(FISHER2X2_GREATER);
+  m.attr("version") = fisher2x2_version();
+}

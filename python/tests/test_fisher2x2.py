@@ -1,0 +1,133 @@
+"""The Python module against the tool (exactly), SciPy (to its accuracy),
+and itself over dtypes, layouts, broadcasting, errors and threads."""
+import os
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+import fisher2x2
+
+TOOL = os.environ.get("FISHER2X2_TOOL") or shutil.which("fisher2x2")
+DBL_MIN = np.finfo(float).tiny
+
+
+def random_tables(n, high=60, seed=1):
+    rng = np.random.default_rng(seed)
+    return [rng.integers(0, high + 1, n, dtype=np.int64) for _ in range(4)]
+
+
+def edge_tables():
+    big = 2**63 - 1
+    rows = [(0, 0, 0, 0), (3, 1, 1, 3), (1, 19, 6, 14), (0, 1000, 200, 18800), (56, 1, 8, 41),
+            (781, 23171, 4963, 2455001), (0, 25000, 25000, 0), (big - 3, 1, 1, 1), (7, 0, 0, 0),
+            (36525, 266510, 47929, 329959), (2**40, 2**41, 2**39, 2**42)]
+    return [np.array(col, dtype=np.uint64) for col in zip(*rows)]
+
+
+def tool(args, counts):
+    text = "".join(f"{a} {b} {c} {d}\n" for a, b, c, d in zip(*(x.tolist() for x in counts)))
+    out = subprocess.run([TOOL] + args, input=text, capture_output=True, text=True, check=True).stdout
+    return [line.split("\t") for line in out.splitlines()]
+
+
+@pytest.mark.skipif(TOOL is None, reason="the fisher2x2 tool is not built")
+@pytest.mark.parametrize("alternative", ["less", "greater", "two-sided"])
+def test_every_field_is_the_tools_double(alternative):
+    counts = [np.concatenate([x.astype(np.uint64), y]) for x, y in zip(random_tables(2000), edge_tables())]
+    fields = ["pvalue", "mid_pvalue", "less", "greater", "two_sided", "central",
+              "odds_ratio", "sample_odds_ratio", "ci_low", "ci_high"]
+    lines = tool([f"-bpa{alternative}", "-fp,mid-p,less,greater,two-sided,central,or,sample-or,ci-low,ci-high",
+                  "--conf-level=0.9"], counts)
+    log10 = tool([f"-bla{alternative}"], counts)
+    r = fisher2x2.test(*counts, alternative=alternative, conf_level=0.9)
+    for k, name in enumerate(fields):
+        written = np.array([float(line[k]) for line in lines])
+        ours = getattr(r, name)
+        if k < 6:  # below the doubles --precise writes the logarithm's digits
+            normal = written >= DBL_MIN
+            assert np.array_equal(written[normal], ours[normal]), name
+            assert np.all(ours[~normal] < DBL_MIN), name
+        else:
+            assert np.array_equal(written, ours, equal_nan=True), name
+    assert np.array_equal(np.array([float(x[0]) for x in log10]), r.log10_pvalue)
+
+
+def test_against_scipy():
+    stats = pytest.importorskip("scipy.stats")
+    a, b, c, d = random_tables(300, seed=2)
+    for alternative in ["two-sided", "less", "greater"]:
+        ours = fisher2x2.fisher_exact(np.stack([np.stack([a, b], -1), np.stack([c, d], -1)], -2), alternative)
+        theirs = [stats.fisher_exact([[w, x], [y, z]], alternative) for w, x, y, z in zip(a, b, c, d)]
+        np.testing.assert_allclose(ours.pvalue, [t.pvalue for t in theirs], rtol=1e-6)
+        odds = [t.statistic for t in theirs]
+        both = np.isfinite(odds) & np.isfinite(ours.statistic)
+        np.testing.assert_allclose(ours.statistic[both], np.array(odds)[both], rtol=1e-12)
+    from scipy.stats.contingency import odds_ratio
+    r = fisher2x2.test(a[:40], b[:40], c[:40], d[:40])
+    for i in range(40):
+        sp = odds_ratio([[a[i], b[i]], [c[i], d[i]]])
+        ci = sp.confidence_interval(0.95)
+        np.testing.assert_allclose([r.odds_ratio[i], r.ci_low[i], r.ci_high[i]],
+                                   [sp.statistic, ci.low, ci.high], rtol=1e-6, atol=1e-12)
+
+
+@pytest.mark.parametrize("convert", [
+    lambda x: x.astype(np.int64), lambda x: x.astype(np.uint64), lambda x: x.astype(np.int8),
+    lambda x: x.astype(np.float64), lambda x: x.tolist(), lambda x: np.asfortranarray(x.reshape(5, 4)).T,
+    lambda x: np.repeat(x, 2)[::2], lambda x: x.astype(object)])
+def test_dtypes_and_layouts_give_the_same_values(convert):
+    counts = [x[:20] for x in random_tables(20, high=100, seed=3)]
+    want = fisher2x2.test(*counts).pvalue
+    got = fisher2x2.test(*(convert(x) for x in counts)).pvalue
+    assert np.array_equal(np.ravel(got, order="K" if got.flags.f_contiguous else "C"), want) or \
+        np.array_equal(np.asarray(got).T.ravel() if np.ndim(got) == 2 else got, want)
+
+
+def test_broadcasting_shapes():
+    r = fisher2x2.test(np.arange(3)[:, None], np.arange(4), 5, [[6]])
+    assert r.pvalue.shape == (3, 4) and r.ci_high.shape == (3, 4)
+    assert r.pvalue[2, 3] == fisher2x2.test(2, 3, 5, 6).pvalue
+    scalar = fisher2x2.test(3, 1, 1, 3, alternative="less")
+    assert isinstance(scalar.pvalue, float) and scalar.pvalue == 69 / 70
+    empty = fisher2x2.test(np.zeros((0, 3), int), 1, 1, 1)
+    assert empty.pvalue.shape == (0, 3) and empty.odds_ratio.shape == (0, 3)
+
+
+@pytest.mark.parametrize("args, kwargs, message", [
+    (([1, -2], 1, 1, 1), {}, r"count a at index \(1,\) is negative"),
+    ((1, [[1, 1], [1, -1]], 1, 1), {}, r"count b at index \(1, 1\) is negative"),
+    (([1.0, 2.5], 1, 1, 1), {}, r"count a at index \(1,\) is not a whole number"),
+    ((1, 1, [np.nan], 1), {}, r"count c at index \(0,\) is not a whole number"),
+    ((np.array([1, 2**63], np.uint64), 1, 1, 1), {}, r"count a at index \(1,\) is beyond 2\^63 - 1"),
+    ((1, 1, 1, [3, 2**64]), {}, r"count d at index \(1,\) is not an integer"),
+    ((1, 1, 1, ["x"]), {}, r"count d at index \(0,\) is not an integer"),
+    (([0, 2**62], 2**62, 0, [0, 2**62]), {}, r"the total at index \(1,\) is beyond 2\^63 - 1"),
+    (([1, 2], 1, 1, [1, 2, 3]), {}, "do not broadcast"),
+    ((1, 1, 1, 1), {"alternative": "two_sided"}, "alternative must be"),
+    ((1, 1, 1, 1), {"conf_level": 1.0}, "conf_level"),
+    ((1, 1, 1, 1), {"workers": 0}, "workers"),
+])
+def test_errors_name_the_fault_and_index(args, kwargs, message):
+    with pytest.raises(ValueError, match=message):
+        fisher2x2.test(*args, **kwargs)
+
+
+def test_fisher_exact_shapes():
+    one = fisher2x2.fisher_exact([[3, 1], [1, 3]])
+    statistic, pvalue = one
+    assert statistic == 9 and pvalue == one.pvalue and isinstance(pvalue, float)
+    stack = fisher2x2.fisher_exact(np.ones((4, 3, 2, 2), int))
+    assert stack.pvalue.shape == (4, 3)
+    with pytest.raises(ValueError, match="shape"):
+        fisher2x2.fisher_exact([[1, 2, 3], [4, 5, 6]])
+
+
+def test_workers_give_the_same_bits():
+    counts = [np.concatenate([x.astype(np.uint64), y]) for x, y in zip(random_tables(100000, high=300, seed=4), edge_tables())]
+    one = fisher2x2.test(*counts, workers=1)
+    for workers in (2, 3, -1):
+        many = fisher2x2.test(*counts, workers=workers)
+        for name in ("pvalue", "log10_pvalue", "mid_pvalue", "central", "sample_odds_ratio"):
+            assert np.array_equal(getattr(one, name).view(np.uint64), getattr(many, name).view(np.uint64)), name
