@@ -7,7 +7,8 @@ from setuptools import setup
 LIBRARY = ["exact_test", "classic", "exact_compare", "log_probability", "tail_sum", "accurate",
            "odds_ratio", "double_double", "soft_extended", "library"]
 
-setup(ext_modules=[Pybind11Extension(
+# Built apart from CMake's build directories.
+setup(options={"build": {"build_base": "build-python"}}, ext_modules=[Pybind11Extension(
     "fisher2x2._core",
     ["python/module.cpp"] + [f"src/{name}.cpp" for name in LIBRARY],
     include_dirs=["include", "src"],
