@@ -48,13 +48,14 @@ enum fisher2x2_alternative {
 
 /* What to compute: bits of `want`. The interval costs far more than a
  * p-value; the odds ratio a little less. What is not asked for is NaN. */
-#define FISHER2X2_PVALUE 0x01u            /* pvalue, log10_pvalue */
+#define FISHER2X2_PVALUE 0x01u            /* pvalue */
 #define FISHER2X2_MID_PVALUE 0x02u        /* mid_pvalue (not for 3 and 4) */
 #define FISHER2X2_TAILS 0x04u             /* less, greater, two_sided, central */
 #define FISHER2X2_ODDS_RATIO 0x08u        /* odds_ratio */
 #define FISHER2X2_SAMPLE_ODDS_RATIO 0x10u /* sample_odds_ratio */
 #define FISHER2X2_INTERVAL 0x20u          /* ci_low, ci_high */
-#define FISHER2X2_ALL 0x3fu
+#define FISHER2X2_LOG10_PVALUE 0x40u      /* log10_pvalue */
+#define FISHER2X2_ALL 0x7fu
 
 typedef struct fisher2x2_result {
   double pvalue;       /* the alternative's p-value, the nearest double (0

@@ -42,9 +42,10 @@ py::list Compute(const Counts& a, const Counts& b, const Counts& c, const Counts
     unsigned bit;
     int first, count;
   };
-  constexpr Group kGroups[] = {{FISHER2X2_PVALUE, 0, 2},           {FISHER2X2_MID_PVALUE, 2, 1},
-                               {FISHER2X2_TAILS, 3, 4},            {FISHER2X2_ODDS_RATIO, 7, 1},
-                               {FISHER2X2_SAMPLE_ODDS_RATIO, 8, 1}, {FISHER2X2_INTERVAL, 9, 2}};
+  constexpr Group kGroups[] = {{FISHER2X2_PVALUE, 0, 1},          {FISHER2X2_LOG10_PVALUE, 1, 1},
+                               {FISHER2X2_MID_PVALUE, 2, 1},      {FISHER2X2_TAILS, 3, 4},
+                               {FISHER2X2_ODDS_RATIO, 7, 1},      {FISHER2X2_SAMPLE_ODDS_RATIO, 8, 1},
+                               {FISHER2X2_INTERVAL, 9, 2}};
   std::vector<int> fields;
   for (const Group& g : kGroups) {
     if ((want & g.bit) != 0) {
@@ -103,6 +104,7 @@ PYBIND11_MODULE(_core, m) {
   m.def("compute", &Compute, py::arg("a"), py::arg("b"), py::arg("c"), py::arg("d"), py::arg("alternative"),
         py::arg("want"), py::arg("conf_level"), py::arg("workers"));
   m.attr("PVALUE") = FISHER2X2_PVALUE;
+  m.attr("LOG10_PVALUE") = FISHER2X2_LOG10_PVALUE;
   m.attr("MID_PVALUE") = FISHER2X2_MID_PVALUE;
   m.attr("TAILS") = FISHER2X2_TAILS;
   m.attr("ODDS_RATIO") = FISHER2X2_ODDS_RATIO;

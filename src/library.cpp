@@ -73,17 +73,17 @@ extern "C" int fisher2x2_test(uint64_t a, uint64_t b, uint64_t c, uint64_t d, in
     opposite = opposite || NeedsOpposite(k);
     other_side = other_side || NeedsOtherSide(k);
   };
-  if ((want & FISHER2X2_PVALUE) != 0) needs(kind);
+  if ((want & (FISHER2X2_PVALUE | FISHER2X2_LOG10_PVALUE)) != 0) needs(kind);
   if ((want & FISHER2X2_MID_PVALUE) != 0) needs(MidKindOf(alternative));
   if ((want & FISHER2X2_TAILS) != 0) {
     for (PValueKind k : {PValueKind::kLess, PValueKind::kGreater, PValueKind::kTwoSided, PValueKind::kCentral}) needs(k);
   }
-  if ((want & (FISHER2X2_PVALUE | FISHER2X2_MID_PVALUE | FISHER2X2_TAILS)) != 0) {
+  if ((want & (FISHER2X2_PVALUE | FISHER2X2_LOG10_PVALUE | FISHER2X2_MID_PVALUE | FISHER2X2_TAILS)) != 0) {
     const TailSums tails = SumTails(o, opposite, other_side);
-    if ((want & FISHER2X2_PVALUE) != 0) {
+    if ((want & (FISHER2X2_PVALUE | FISHER2X2_LOG10_PVALUE)) != 0) {
       const AccuratePValue p = Select(o, tails, kind);
-      r.pvalue = PValue(p);
-      r.log10_pvalue = dd::MinusLog10(LogPValue(p));
+      if ((want & FISHER2X2_PVALUE) != 0) r.pvalue = PValue(p);
+      if ((want & FISHER2X2_LOG10_PVALUE) != 0) r.log10_pvalue = dd::MinusLog10(LogPValue(p));
     }
     if ((want & FISHER2X2_MID_PVALUE) != 0) r.mid_pvalue = PValue(Select(o, tails, MidKindOf(alternative)));
     if ((want & FISHER2X2_TAILS) != 0) {

@@ -39,7 +39,7 @@ int main(void) {
       {1, 2, 3, 4, FISHER2X2_TWO_SIDED, FISHER2X2_INTERVAL, nan_level, FISHER2X2_ELEVEL},
       {1, 2, 3, 4, FISHER2X2_OBSERVED_SIDE, FISHER2X2_MID_PVALUE, 0.95, FISHER2X2_EMIDP},
       {1, 2, 3, 4, FISHER2X2_TWO_TAILED, FISHER2X2_MID_PVALUE, 0.95, FISHER2X2_EMIDP},
-      {1, 2, 3, 4, FISHER2X2_LESS, 0x40u, 0.95, FISHER2X2_EWANT},
+      {1, 2, 3, 4, FISHER2X2_LESS, 0x80u, 0.95, FISHER2X2_EWANT},
       /* valid: a level is read only for the interval; the largest total */
       {1, 2, 3, 4, FISHER2X2_LESS, FISHER2X2_PVALUE, 7, FISHER2X2_OK},
       {max - 3, 1, 1, 1, FISHER2X2_GREATER, FISHER2X2_ALL, 0.99, FISHER2X2_OK},
@@ -66,7 +66,8 @@ int main(void) {
   expect(isnan(fisher2x2_classic(-1, 2, 3, 4, 1)) && isnan(fisher2x2_classic(12500, 12500, 12500, 12501, 2)),
          "classic out of range");
   expect(fabs(fisher2x2_classic(12500, 12500, 12500, 12500, 2) - 1) < 5e-7, "classic at the limit");
-  expect(fisher2x2_test(0, 25000, 25000, 0, FISHER2X2_TWO_SIDED, FISHER2X2_PVALUE, 0.95, &r) == 0 && r.pvalue == 0 &&
+  expect(fisher2x2_test(0, 25000, 25000, 0, FISHER2X2_TWO_SIDED, FISHER2X2_PVALUE | FISHER2X2_LOG10_PVALUE, 0.95,
+                        &r) == 0 && r.pvalue == 0 &&
              r.log10_pvalue == 15048.75120609124,
          "-log10 p beyond the doubles");
   expect(strcmp(fisher2x2_version(), "1.1.0") == 0, "version");

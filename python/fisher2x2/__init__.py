@@ -80,13 +80,13 @@ def _counts(values, shape):
 class TestResult:
     """Fisher's exact test on tables of a broadcast shape. Each attribute is
     an array of that shape (a float for a 0-d call), computed when first
-    read, with the others of its group: pvalue and log10_pvalue (computed
-    at once); mid_pvalue; less, greater, two_sided and central;
+    read, with the others of its group: pvalue (computed at once);
+    log10_pvalue; mid_pvalue; less, greater, two_sided and central;
     odds_ratio; sample_odds_ratio; ci_low and ci_high (the dearest)."""
 
     _GROUPS = {
-        "pvalue": (_core.PVALUE, ("pvalue", "log10_pvalue")),
-        "log10_pvalue": (_core.PVALUE, ("pvalue", "log10_pvalue")),
+        "pvalue": (_core.PVALUE, ("pvalue",)),
+        "log10_pvalue": (_core.LOG10_PVALUE, ("log10_pvalue",)),
         "mid_pvalue": (_core.MID_PVALUE, ("mid_pvalue",)),
         "less": (_core.TAILS, ("less", "greater", "two_sided", "central")),
         "greater": (_core.TAILS, ("less", "greater", "two_sided", "central")),
