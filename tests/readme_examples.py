@@ -9,19 +9,24 @@ transcript, each command's output compared with the lines that follow it;
 any other block is run whole by bash -e. They run in a scratch directory
 holding a copy of examples/, as from the repository's root.
 
+Its ```python blocks of ">>>" examples run as doctests where the module
+imports (PYTHONPATH from FISHER2X2_PYTHONPATH, the build's python/).
+
 Then the ranking recipe (the README's line with "head -n 100") on tables whose
 p-values reach far below 1e-4951: its order must be that of the exact
 decimal p-values that --precise writes, compared as decimals.
 """
 import decimal
+import doctest
 import os
+import re
 import random
 import shutil
 import subprocess
 import sys
 import tempfile
 
-BUILDS = ("cmake", "cpack", "dpkg", "qemu", "cross_check", "build-fuzz", "man ")
+BUILDS = ("cmake", "cpack", "dpkg", "qemu", "cross_check", "build-fuzz", "man ", "pkg-config", "pip install")
 
 
 def blocks(readme):
@@ -41,6 +46,25 @@ def blocks(readme):
 def run(command, cwd, env):
     return subprocess.run(["bash", "-e", "-o", "pipefail", "-c", command], cwd=cwd, env=env,
                           capture_output=True, text=True)
+
+
+def python_examples(readme):
+    path = os.environ.get("FISHER2X2_PYTHONPATH")
+    if path:
+        sys.path.insert(0, path)
+    try:
+        import fisher2x2  # noqa: F401
+    except ImportError:
+        print("skipped the Python examples: the module is not built")
+        return 0
+    text = open(readme, encoding="utf-8").read()
+    failed = 0
+    for i, block in enumerate(b for b in re.findall(r"```python\n(.*?)```", text, re.S) if ">>>" in b):
+        test = doctest.DocTestParser().get_doctest(block, {}, f"README python block {i + 1}", readme, 0)
+        runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
+        runner.run(test)
+        failed += runner.summarize(verbose=False).failed
+    return failed
 
 
 def main():
@@ -102,6 +126,7 @@ def main():
             failures += 1
             print("FAILED: the ranking recipe does not give the hundred smallest p-values in order")
         print(f"ranking recipe: {len(ranked)} lines in order; {below} of {len(lines)} p-values below 1e-4951")
+    failures += python_examples(readme)
     print("README examples:", "all ran as written" if failures == 0 else f"{failures} failed")
     return 1 if failures else 0
 
