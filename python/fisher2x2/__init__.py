@@ -67,7 +67,10 @@ def _counts(values, shape):
             if bad is None or first < bad[0]:
                 bad = (first, name, reason)
         elif bad is None:
-            out.append(np.ascontiguousarray(x, dtype=np.uint64))
+            if kind in "iu" and x.itemsize == 8 and x.flags.c_contiguous:
+                out.append(x.view(np.uint64))  # the same bits: no copy
+            else:
+                out.append(np.ascontiguousarray(x, dtype=np.uint64))
     if bad is not None:
         first, name, reason = bad
         raise ValueError(f"count {name} at index {_index(shape, first)} {reason}")
