@@ -67,10 +67,9 @@ def _counts(values, shape):
             if bad is None or first < bad[0]:
                 bad = (first, name, reason)
         elif bad is None:
-            if kind in "iu" and x.itemsize == 8 and x.flags.c_contiguous:
-                out.append(x.view(np.uint64))  # the same bits: no copy
-            else:
-                out.append(np.ascontiguousarray(x, dtype=np.uint64))
+            # A copy always: the attributes read later must see the counts
+            # as they were at the call.
+            out.append(np.array(x, dtype=np.uint64, order="C", copy=True))
     if bad is not None:
         first, name, reason = bad
         raise ValueError(f"count {name} at index {_index(shape, first)} {reason}")

@@ -114,6 +114,13 @@ def test_errors_name_the_fault_and_index(args, kwargs, message):
         fisher2x2.test(*args, **kwargs)
 
 
+def test_attributes_read_later_see_the_counts_of_the_call():
+    a = np.array([3, 1], np.int64)
+    r = fisher2x2.test(a, 1, 1, 3)
+    a[:] = 0
+    assert r.odds_ratio[0] > 1 and r.less[0] == fisher2x2.test(3, 1, 1, 3).less
+
+
 def test_fisher_exact_shapes():
     one = fisher2x2.fisher_exact([[3, 1], [1, 3]])
     statistic, pvalue = one
