@@ -124,6 +124,17 @@ struct OddCase {
   int status;
 };
 
+template <std::size_t N>
+void RunCases(const OddCase (&cases)[N]) {
+  for (const OddCase& t : cases) {
+    SCOPED_TRACE(t.what);
+    const Result r = Tool(t.args, nullptr, t.in);
+    EXPECT_EQ(r.out, t.out);
+    EXPECT_EQ(r.err, t.err);
+    EXPECT_EQ(r.status, t.status);
+  }
+}
+
 TEST(Batch, OddInput) {
   std::string many_bad, many_empty;
   for (int i = 0; i < 150; ++i) {
@@ -192,13 +203,7 @@ TEST(Batch, OddInput) {
        "fisher2x2: /nonexistent/tables: No such file or directory\n", 1},
       {"a directory", {"-b", "/"}, "", "", "fisher2x2: /: Is a directory\n", 1},
   };
-  for (const OddCase& t : cases) {
-    SCOPED_TRACE(t.what);
-    const Result r = Tool(t.args, nullptr, t.in);
-    EXPECT_EQ(r.out, t.out);
-    EXPECT_EQ(r.err, t.err);
-    EXPECT_EQ(r.status, t.status);
-  }
+  RunCases(cases);
 }
 
 // Files as users keep them: a header, more columns than the counts, comments
@@ -252,20 +257,14 @@ TEST(Batch, FilesUsersHave) {
       {"no header line at all", {"-bHpa", "less", "-cw,x,y,z"}, "# only a comment\n", "\n", "", 0},
       {"header without columns", {"-bH"}, "a b c d test\n3 1 1 3 2\n", "p\n  0.257143\n", "", 0},
   };
-  for (const OddCase& t : cases) {
-    SCOPED_TRACE(t.what);
-    const Result r = Tool(t.args, nullptr, t.in);
-    EXPECT_EQ(r.out, t.out);
-    EXPECT_EQ(r.err, t.err);
-    EXPECT_EQ(r.status, t.status);
-  }
+  RunCases(cases);
 }
 
 // --columns and --keep change where the counts come from and what is
 // written beside them, never the values: every table of the plain stream
 // again, from a 10-column TSV.
 TEST(Batch, ColumnsAndKeepWriteThePlainValues) {
-  std::string plain, tsv = "id\tx\ta\tb\tc\td\ttest\ty\tz\tw\n", kept_expected;
+  std::string plain, tsv = "id\tx\ta\tb\tc\td\ttest\ty\tz\tw\n";
   const std::vector<Table> tables = Tables(300);
   for (std::size_t i = 0; i < tables.size(); ++i) {
     const Table& t = tables[i];
