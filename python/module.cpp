@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -32,9 +33,10 @@ py::ssize_t FirstBeyond(const Counts& a, const Counts& b, const Counts& c, const
 }
 
 // The fields `want` asks for, one array each of a's shape (flat, C order),
-// in the order of fisher2x2_result; those not asked for are absent.
+// in the order of fisher2x2_result; those not asked for are absent. With
+// snapshot, then copies of a, b, c and d, made by the same threads.
 py::list Compute(const Counts& a, const Counts& b, const Counts& c, const Counts& d, int alternative,
-                 unsigned want, double conf_level, int workers) {
+                 unsigned want, double conf_level, int workers, bool snapshot) {
   const py::ssize_t n = a.size();
   if (b.size() != n || c.size() != n || d.size() != n) throw py::value_error("the counts differ in size");
   // Which fields of fisher2x2_result each bit fills.
@@ -59,10 +61,24 @@ py::list Compute(const Counts& a, const Counts& b, const Counts& c, const Counts
     data.push_back(out.back().mutable_data());
   }
   const std::uint64_t *pa = a.data(), *pb = b.data(), *pc = c.data(), *pd = d.data();
+  std::vector<py::array_t<std::uint64_t>> copies;
+  std::uint64_t* copy[4] = {};
+  if (snapshot) {
+    for (int k = 0; k < 4; ++k) {
+      copies.emplace_back(n);
+      copy[k] = copies.back().mutable_data();
+    }
+  }
   int error = 0;
   {
     py::gil_scoped_release release;
     auto run = [&](py::ssize_t from, py::ssize_t to, int* status) {
+      if (snapshot) {
+        const std::uint64_t* from_counts[4] = {pa, pb, pc, pd};
+        for (int k = 0; k < 4; ++k) {
+          std::memcpy(copy[k] + from, from_counts[k] + from, static_cast<std::size_t>(to - from) * sizeof(std::uint64_t));
+        }
+      }
       for (py::ssize_t i = from; i < to; ++i) {
         fisher2x2_result r;
         const int e = fisher2x2_test(pa[i], pb[i], pc[i], pd[i], alternative, want, conf_level, &r);
@@ -80,11 +96,19 @@ py::list Compute(const Counts& a, const Counts& b, const Counts& c, const Counts
     if (threads <= 1) {
       run(0, n, &error);
     } else {
+      // Blocks handed out as threads ask for them: a thread slowed by the
+      // machine's other load leaves the rest to the others.
+      constexpr py::ssize_t kBlock = 4096;
+      std::atomic<py::ssize_t> next{0};
       std::vector<std::thread> pool;
       std::vector<int> status(static_cast<std::size_t>(threads), 0);
       for (int t = 0; t < threads; ++t) {
-        const py::ssize_t from = n * t / threads, to = n * (t + 1) / threads;
-        pool.emplace_back(run, from, to, &status[static_cast<std::size_t>(t)]);
+        int* const s = &status[static_cast<std::size_t>(t)];
+        pool.emplace_back([&, s] {
+          for (py::ssize_t from; *s == 0 && (from = next.fetch_add(kBlock)) < n;) {
+            run(from, std::min(n, from + kBlock), s);
+          }
+        });
       }
       for (std::thread& th : pool) th.join();
       for (int s : status) error = error != 0 ? error : s;
@@ -93,6 +117,7 @@ py::list Compute(const Counts& a, const Counts& b, const Counts& c, const Counts
   if (error != 0) throw py::value_error(fisher2x2_strerror(error));
   py::list result;
   for (auto& array : out) result.append(array);
+  for (auto& array : copies) result.append(array);
   return result;
 }
 
@@ -102,7 +127,7 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "Fisher's exact test on 2x2 tables: the C library over NumPy arrays";
   m.def("first_beyond", &FirstBeyond, "The first index whose total exceeds 2^63 - 1, or -1.");
   m.def("compute", &Compute, py::arg("a"), py::arg("b"), py::arg("c"), py::arg("d"), py::arg("alternative"),
-        py::arg("want"), py::arg("conf_level"), py::arg("workers"));
+        py::arg("want"), py::arg("conf_level"), py::arg("workers"), py::arg("snapshot") = false);
   m.attr("PVALUE") = FISHER2X2_PVALUE;
   m.attr("LOG10_PVALUE") = FISHER2X2_LOG10_PVALUE;
   m.attr("MID_PVALUE") = FISHER2X2_MID_PVALUE;

@@ -40,9 +40,10 @@ def _index(shape, flat):
 
 
 def _counts(values, shape):
-    """The four count arrays as contiguous uint64 of the broadcast shape;
-    ValueError naming the first offending index."""
-    out, bad = [], None
+    """The four count arrays as contiguous uint64 of the broadcast shape
+    (views of contiguous 64-bit integer arrays, not copies), and whether any
+    is a view; ValueError naming the first offending index."""
+    out, bad, views = [], None, False
     for name, x in zip("abcd", values):
         x = np.broadcast_to(x, shape)
         kind = x.dtype.kind
@@ -67,16 +68,18 @@ def _counts(values, shape):
             if bad is None or first < bad[0]:
                 bad = (first, name, reason)
         elif bad is None:
-            # A copy always: the attributes read later must see the counts
-            # as they were at the call.
-            out.append(np.array(x, dtype=np.uint64, order="C", copy=True))
+            if kind in "iu" and x.itemsize == 8 and x.flags.c_contiguous:
+                out.append(x.view(np.uint64))  # the same bits
+                views = True
+            else:
+                out.append(np.ascontiguousarray(x, dtype=np.uint64))
     if bad is not None:
         first, name, reason = bad
         raise ValueError(f"count {name} at index {_index(shape, first)} {reason}")
     beyond = _core.first_beyond(*out)
     if beyond >= 0:
         raise ValueError(f"the total at index {_index(shape, beyond)} is beyond 2^63 - 1")
-    return out
+    return out, views
 
 
 class TestResult:
@@ -137,10 +140,16 @@ def test(a, b, c, d, alternative="two-sided", conf_level=0.95, workers=1):
         shape = np.broadcast_shapes(*(v.shape for v in values))
     except ValueError as e:
         raise ValueError(f"the counts do not broadcast together: {e}") from None
-    counts = _counts(values, shape)
+    counts, views = _counts(values, shape)
+    # The p-values at once; the counts copied by the same threads where they
+    # are the caller's arrays, so that attributes read later see them as
+    # they were at the call.
+    arrays = _core.compute(*counts, code, _core.PVALUE, float(conf_level), int(workers), views)
+    if views:
+        counts = arrays[1:]
     name = "two-sided" if code == _core.TWO_SIDED else alternative
     result = TestResult(counts, shape, name, float(conf_level), int(workers))
-    result.pvalue  # noqa: B018 - the p-values at once, the rest on demand
+    result.__dict__["pvalue"] = arrays[0].reshape(shape)[()] if shape == () else arrays[0].reshape(shape)
     return result
 
 
