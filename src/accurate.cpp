@@ -156,6 +156,26 @@ bool NeedsOpposite(PValueKind kind) {
          kind == PValueKind::kMidTwoSided;
 }
 
+PValueKind TestKind(Alternative alternative, bool one_tailed) {
+  switch (alternative) {
+    case Alternative::kLess:
+      return PValueKind::kLess;
+    case Alternative::kGreater:
+      return PValueKind::kGreater;
+    case Alternative::kTwoSided:
+      return PValueKind::kTwoSided;
+    case Alternative::kNone:
+      break;
+  }
+  return one_tailed ? PValueKind::kObservedSide : PValueKind::kTwoTailed;
+}
+
+PValueKind MidKind(Alternative alternative) {
+  return alternative == Alternative::kLess      ? PValueKind::kMidLess
+         : alternative == Alternative::kGreater ? PValueKind::kMidGreater
+                                                : PValueKind::kMidTwoSided;
+}
+
 bool NeedsOtherSide(PValueKind kind) {
   return !(kind == PValueKind::kObservedSide || kind == PValueKind::kTwoTailed ||
            kind == PValueKind::kTwoSided);

@@ -65,6 +65,18 @@ enum class PValueKind {
   kMidTwoSided,   // the tables strictly less probable, and half of those as probable
 };
 
+// The alternative hypothesis, for X the count in cell a given all margins;
+// kNone: the design's one-tailed (observed side) and two-tailed values,
+// chosen by each line's fifth field.
+enum class Alternative { kNone, kLess, kGreater, kTwoSided };
+
+// The p-value of the test asked: the alternative's, or without one the
+// design's, the observed side where one_tailed.
+PValueKind TestKind(Alternative alternative, bool one_tailed);
+
+// The mid-p value of the alternative (two-sided without one).
+PValueKind MidKind(Alternative alternative);
+
 // Whether the p-value needs the opposite tail's search, or P(X >= a0).
 bool NeedsOpposite(PValueKind kind);
 bool NeedsOtherSide(PValueKind kind);

@@ -6,7 +6,6 @@
 #include <cfloat>
 #include <iterator>
 #include <cstring>
-#include <limits>
 
 #include "accurate.h"
 #include "classic.h"
@@ -65,35 +64,16 @@ PValueKind KindOf(Field field, Alternative alternative, bool one_tailed) {
     case Field::kCentral:
       return K::kCentral;
     case Field::kMidP:
-      return alternative == Alternative::kLess      ? K::kMidLess
-             : alternative == Alternative::kGreater ? K::kMidGreater
-                                                    : K::kMidTwoSided;
+      return MidKind(alternative);
     default:
       break;
   }
-  switch (alternative) {
-    case Alternative::kLess:
-      return K::kLess;
-    case Alternative::kGreater:
-      return K::kGreater;
-    case Alternative::kTwoSided:
-      return K::kTwoSided;
-    case Alternative::kNone:
-      break;
-  }
-  return one_tailed ? K::kObservedSide : K::kTwoTailed;
+  return TestKind(alternative, one_tailed);
 }
 
 bool IsPValue(Field field) {
   return field != Field::kOddsRatio && field != Field::kSampleOddsRatio && field != Field::kCiLow &&
          field != Field::kCiHigh;
-}
-
-// The interval asked with the alternative: one-sided for less and greater.
-Interval IntervalOf(Alternative alternative) {
-  return alternative == Alternative::kLess      ? Interval::kUpperOnly
-         : alternative == Alternative::kGreater ? Interval::kLowerOnly
-                                                : Interval::kTwoSided;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "accurate.h"
 #include "pvalue_text.h"
 
 // How p-values are written.
@@ -14,11 +15,6 @@ enum class BatchFormat {
   kPrecise,      // the shortest decimal of the double, or 17 digits from the logarithm
   kLog10,        // -log10 p
 };
-
-// The alternative hypothesis, for X the count in cell a given all margins;
-// kNone: the design's one-tailed (observed side) and two-tailed values,
-// chosen by each line's fifth field.
-enum class Alternative { kNone, kLess, kGreater, kTwoSided };
 
 enum class Field {
   kP,                // the test asked for

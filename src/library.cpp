@@ -16,32 +16,19 @@
 
 namespace {
 
-// The p-value kinds of an alternative: the test, its mid-p value.
-PValueKind KindOf(int alternative) {
+// The C interface's alternative as the engine's, and whether it is the
+// tool's one-tailed value (Alternative::kNone stands for both of the tool's).
+Alternative AlternativeOf(int alternative) {
   switch (alternative) {
     case FISHER2X2_LESS:
-      return PValueKind::kLess;
+      return Alternative::kLess;
     case FISHER2X2_GREATER:
-      return PValueKind::kGreater;
-    case FISHER2X2_OBSERVED_SIDE:
-      return PValueKind::kObservedSide;
-    case FISHER2X2_TWO_TAILED:
-      return PValueKind::kTwoTailed;
+      return Alternative::kGreater;
+    case FISHER2X2_TWO_SIDED:
+      return Alternative::kTwoSided;
     default:
-      return PValueKind::kTwoSided;
+      return Alternative::kNone;
   }
-}
-
-PValueKind MidKindOf(int alternative) {
-  return alternative == FISHER2X2_LESS      ? PValueKind::kMidLess
-         : alternative == FISHER2X2_GREATER ? PValueKind::kMidGreater
-                                            : PValueKind::kMidTwoSided;
-}
-
-Interval IntervalOf(int alternative) {
-  return alternative == FISHER2X2_LESS      ? Interval::kUpperOnly
-         : alternative == FISHER2X2_GREATER ? Interval::kLowerOnly
-                                            : Interval::kTwoSided;
 }
 
 }  // namespace
@@ -67,14 +54,15 @@ extern "C" int fisher2x2_test(uint64_t a, uint64_t b, uint64_t c, uint64_t d, in
 
   const Observed o = Observe(a, b, c, d);
   // The tails each p-value needs, summed once.
-  const PValueKind kind = KindOf(alternative);
+  const Alternative alt = AlternativeOf(alternative);
+  const PValueKind kind = TestKind(alt, alternative == FISHER2X2_OBSERVED_SIDE);
   bool opposite = false, other_side = false;
   auto needs = [&](PValueKind k) {
     opposite = opposite || NeedsOpposite(k);
     other_side = other_side || NeedsOtherSide(k);
   };
   if ((want & (FISHER2X2_PVALUE | FISHER2X2_LOG10_PVALUE)) != 0) needs(kind);
-  if ((want & FISHER2X2_MID_PVALUE) != 0) needs(MidKindOf(alternative));
+  if ((want & FISHER2X2_MID_PVALUE) != 0) needs(MidKind(alt));
   if ((want & FISHER2X2_TAILS) != 0) {
     for (PValueKind k : {PValueKind::kLess, PValueKind::kGreater, PValueKind::kTwoSided, PValueKind::kCentral}) needs(k);
   }
@@ -85,7 +73,7 @@ extern "C" int fisher2x2_test(uint64_t a, uint64_t b, uint64_t c, uint64_t d, in
       if ((want & FISHER2X2_PVALUE) != 0) r.pvalue = PValue(p);
       if ((want & FISHER2X2_LOG10_PVALUE) != 0) r.log10_pvalue = dd::MinusLog10(LogPValue(p));
     }
-    if ((want & FISHER2X2_MID_PVALUE) != 0) r.mid_pvalue = PValue(Select(o, tails, MidKindOf(alternative)));
+    if ((want & FISHER2X2_MID_PVALUE) != 0) r.mid_pvalue = PValue(Select(o, tails, MidKind(alt)));
     if ((want & FISHER2X2_TAILS) != 0) {
       r.less = PValue(Select(o, tails, PValueKind::kLess));
       r.greater = PValue(Select(o, tails, PValueKind::kGreater));
@@ -97,8 +85,8 @@ extern "C" int fisher2x2_test(uint64_t a, uint64_t b, uint64_t c, uint64_t d, in
     const Estimate e = EstimateOddsRatio(o);
     if ((want & FISHER2X2_ODDS_RATIO) != 0) r.odds_ratio = ConditionalOddsRatio(o, e);
     if ((want & FISHER2X2_INTERVAL) != 0) {
-      r.ci_low = IntervalBound(o, e, Bound::kLower, IntervalOf(alternative), conf_level);
-      r.ci_high = IntervalBound(o, e, Bound::kUpper, IntervalOf(alternative), conf_level);
+      r.ci_low = IntervalBound(o, e, Bound::kLower, IntervalOf(alt), conf_level);
+      r.ci_high = IntervalBound(o, e, Bound::kUpper, IntervalOf(alt), conf_level);
     }
   }
   *result = r;

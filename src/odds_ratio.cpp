@@ -343,6 +343,12 @@ double OddsRatioBound(const Observed& o, Bound which, double alpha) {
   return OddsRatioBound(o, EstimateOddsRatio(o), which, alpha);
 }
 
+Interval IntervalOf(Alternative alternative) {
+  return alternative == Alternative::kLess      ? Interval::kUpperOnly
+         : alternative == Alternative::kGreater ? Interval::kLowerOnly
+                                                : Interval::kTwoSided;
+}
+
 double IntervalBound(const Observed& o, const Estimate& e, Bound which, Interval interval, double level) {
   const double alpha = 1 - level;
   switch (interval) {

@@ -38,6 +38,10 @@ double OddsRatioBound(const Observed& o, const Estimate& e, Bound which, double 
 enum class Interval { kTwoSided, kLowerOnly, kUpperOnly };
 double IntervalBound(const Observed& o, const Estimate& e, Bound which, Interval interval, double level);
 
+// The interval that goes with an alternative: one-sided for less and
+// greater, two-sided otherwise.
+Interval IntervalOf(Alternative alternative);
+
 // The same, estimating on the way.
 double ConditionalOddsRatio(const Observed& o);
 double OddsRatioBound(const Observed& o, Bound which, double alpha);
