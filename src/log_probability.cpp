@@ -10,8 +10,6 @@
 
 #include <pthread.h>
 
-#include <atomic>
-
 #include "exact_test.h"
 #include "lock.h"
 
@@ -26,22 +24,17 @@ using dd::Sub;
 
 // --- Totals up to kMaxTotal: ln k! in double-double ------------------------
 
-// ln k! for k = 0 .. lf_filled, each entry the one before plus Log(k).
-// Threads share the table: it only grows, under the lock, and an entry is
-// written before lf_filled (released) covers it, so readers of the entries
-// up to the lf_filled they acquired need no lock.
+// ln k! for k = 0 .. as far as it is filled, each entry the one before
+// plus Log(k); threads share it.
 DD log_factorial[kMaxTotal + 1];
-std::atomic<int> lf_filled{0};
-pthread_mutex_t lf_growing = PTHREAD_MUTEX_INITIALIZER;
+Growing lf_filled(0);
 
 void FillLogFactorials(int n) {
-  if (n <= lf_filled.load(std::memory_order_acquire)) return;
-  const Lock lock(lf_growing);
-  const int filled = lf_filled.load(std::memory_order_relaxed);
-  for (int k = filled + 1; k <= n; ++k) {
-    log_factorial[k] = Add(log_factorial[k - 1], Log(DD(static_cast<double>(k))));
-  }
-  if (n > filled) lf_filled.store(n, std::memory_order_release);
+  lf_filled.Reach(n, [](int have, int to) {
+    for (int k = have + 1; k <= to; ++k) {
+      log_factorial[k] = Add(log_factorial[k - 1], Log(DD(static_cast<double>(k))));
+    }
+  });
 }
 
 // The error of a log-probability from the table. Log(k) is within
