@@ -35,14 +35,18 @@ bool holding;         // nothing is written before the header, whose names may b
 bool header_fault;
 long long reported, unreported;  // malformed lines
 
+// Writes straight to standard output; a failure ends the output.
+bool Write(const char* p, std::size_t n) {
+  if (WriteAll(STDOUT_FILENO, p, n)) return true;
+  // A closed pipe ends the run quietly, as it does other filters.
+  if (errno != EPIPE) ComplainErrno("cannot write to standard output", errno);
+  out_failed = true;
+  return false;
+}
+
 bool Flush() {
   if (out_failed) return false;
-  if (out_len > 0 && !WriteAll(STDOUT_FILENO, out_buf, out_len)) {
-    // A closed pipe ends the run quietly, as it does other filters.
-    if (errno != EPIPE) ComplainErrno("cannot write to standard output", errno);
-    out_failed = true;
-    return false;
-  }
+  if (out_len > 0 && !Write(out_buf, out_len)) return false;
   out_len = 0;
   return true;
 }
@@ -55,10 +59,7 @@ void Room(std::size_t n) {
 // Appends bytes of any length.
 void Put(const char* p, std::size_t n) {
   if (kOutSize - out_len < n && Flush() && n > kOutSize) {
-    if (!WriteAll(STDOUT_FILENO, p, n)) {
-      if (errno != EPIPE) ComplainErrno("cannot write to standard output", errno);
-      out_failed = true;
-    }
+    Write(p, n);
     return;
   }
   if (out_failed) return;

@@ -53,9 +53,11 @@ enum class Numeral { kOk, kNotInteger, kBeyond };
   return Numeral::kOk;
 }
 
-void Fault(ParsedLine* out, const char* fault, int position) {
+// A malformed line. `rest`: what may follow where the line was cut; by
+// default nothing, since a longer line is as malformed.
+void Fault(ParsedLine* out, const char* fault, int position, Rest rest = Rest::kNothing) {
   out->kind = LineKind::kMalformed;
-  out->rest = Rest::kNothing;
+  out->rest = rest;
   out->fault = fault;
   out->position = position;
 }
@@ -89,9 +91,7 @@ void ParseFields(const LineLayout& layout, const char* p, const char* end, std::
     while (p < end && IsBlank(*p)) ++p;
   }
   if (fields != layout.entries) {
-    const Rest rest = out->rest;
-    Fault(out, count_fault, 0);
-    out->rest = rest;  // more fields may follow
+    Fault(out, count_fault, 0, out->rest);  // more fields may follow
   }
 }
 
@@ -192,9 +192,7 @@ void ParseLine(const LineLayout& layout, const char* p, const char* end, ParsedL
     out->counts[i] = static_cast<std::uint64_t>(v[i]);
     n += out->counts[i];
     if (n > static_cast<std::uint64_t>(INT64_MAX)) {
-      const Rest rest = out->rest;
-      Fault(out, "the total is beyond the 64-bit range", 0);
-      out->rest = rest;
+      Fault(out, "the total is beyond the 64-bit range", 0, out->rest);
       return;
     }
   }
