@@ -135,7 +135,7 @@ def test(a, b, c, d, alternative="two-sided", conf_level=0.95, workers=1):
         raise ValueError(f"conf_level must lie strictly between 0 and 1, not {conf_level!r}")
     if not isinstance(workers, (int, np.integer)) or workers == 0 or workers < -1:
         raise ValueError(f"workers must be a positive number of threads, or -1 for all cores, not {workers!r}")
-    values = [np.asarray(v) if not isinstance(v, np.ndarray) else v for v in (a, b, c, d)]
+    values = [np.asarray(v) for v in (a, b, c, d)]
     try:
         shape = np.broadcast_shapes(*(v.shape for v in values))
     except ValueError as e:
