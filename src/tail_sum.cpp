@@ -139,10 +139,18 @@ void BlockSums(const Cubic& psi, double length, double out[4]) {
 
 double Cell(std::uint64_t v) { return static_cast<double>(static_cast<std::int64_t>(v)); }
 
-// P(x + step) / P(x) for the table a b / c d at x: the hypergeometric
-// ratio of neighbours, psi aside.
-double NeighbourRatio(double a, double b, double c, double d, int step) {
-  return step < 0 ? (a * d) / ((b + 1) * (c + 1)) : (b * c) / ((a + 1) * (d + 1));
+// P(x + step) / P(x), the hypergeometric ratio of neighbours (psi aside),
+// is n1 n2 / (d1 d2): (a d) / ((b + 1)(c + 1)) downward, (b c) / ((a + 1)
+// (d + 1)) upward, for the table a b / c d at x. Each step in the same
+// direction takes 1 from n1 and n2 and adds 1 to d1 and d2.
+struct Neighbours {
+  double n1, n2, d1, d2;
+  double Ratio() const { return (n1 * n2) / (d1 * d2); }
+};
+
+Neighbours NeighboursAt(const Margins& m, std::uint64_t x, int step) {
+  const double a = Cell(x), b = Cell(m.r1 - x), c = Cell(m.c1 - x), d = Cell(m.r2 - m.c1 + x);
+  return step < 0 ? Neighbours{a, d, b + 1, c + 1} : Neighbours{b, c, a + 1, d + 1};
 }
 
 }  // namespace
@@ -162,9 +170,7 @@ DD RelativeLog(const Weights& w, std::uint64_t x, DD log_probability) {
 }
 
 double StepRatio(const Weights& w, std::uint64_t x, int step) {
-  const Margins& m = *w.m;
-  const double a = Cell(x), b = Cell(m.r1 - x), c = Cell(m.c1 - x), d = Cell(m.r2 - m.c1 + x);
-  return NeighbourRatio(a, b, c, d, step) * (step < 0 ? w.inv_psi : w.psi);
+  return NeighboursAt(*w.m, x, step).Ratio() * (step < 0 ? w.inv_psi : w.psi);
 }
 
 // Each term moves away from the mode, so that each ratio of neighbours is
@@ -173,39 +179,35 @@ double StepRatio(const Weights& w, std::uint64_t x, int step) {
 // below t / (1 - q) (i + 1 / (1 - q))^k k!, i the steps so far: negligible
 // beside the moments, which are the mean and derivatives of the weights'
 // distribution, wherever they matter.
-template <int kMoments, int step>
-void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, WalkSums* sums) {
+//
+// kPlain: the walk of almost every p-value, compiled on its own so that its
+// loop holds nothing else: hypergeometric weights (psi = 1), exact cells
+// (n < 2^53) and no blocks. The arithmetic is the same either way.
+template <int kMoments, int step, bool kPlain>
+void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, WalkSums* out,
+          double variance) {
   const Margins& m = *w.m;
+  WalkSums sums = *out;  // in registers, written back at the end
   const int anchor_steps = AnchorSteps(m.n);
   // Below 2^53 the cells are exact doubles and step by one exactly; beyond,
   // each is converted afresh (as signed: every target converts those fast).
-  const bool exact = m.n < (std::uint64_t{1} << 53);
-  const double unit = step < 0 ? -1.0 : 1.0;
-  // The variance r1 r2 c1 c2 / n^3 is at most n / 16: no table up to 2^28
-  // is wide.
-  const double nd = Cell(m.n);
-  const double variance =
-      m.n <= (std::uint64_t{1} << 28)
-          ? 0
-          : Cell(m.r1) / nd * (Cell(m.r2) / nd) * (Cell(m.c1) / nd) * (Cell(m.c2) / nd) * nd;
-  const bool wide = variance > kWideSpread * kWideSpread;
+  const bool exact = kPlain || m.n < (std::uint64_t{1} << 53);
+  const bool wide = !kPlain && variance > kWideSpread * kWideSpread;
   const double longest = wide ? std::floor(std::sqrt(variance) / 8) : 0;
-  const bool central = w.log_psi == 0;
+  const bool central = kPlain || w.log_psi == 0;
   const double factor = step < 0 ? w.inv_psi : w.psi;
   std::uint64_t x = from;
-  double a, b, c, d;
-  auto load = [&]() { a = Cell(x), b = Cell(m.r1 - x), c = Cell(m.c1 - x), d = Cell(m.r2 - m.c1 + x); };
-  load();
+  Neighbours next = NeighboursAt(m, x, step);
   auto ratio = [&]() {
-    const double q = NeighbourRatio(a, b, c, d, step);
+    const double q = next.Ratio();
     return central ? q : q * factor;
   };
   double i = 0;  // steps from `from`
   auto add = [&](double term) {
-    sums->total.Add(term);
-    if (kMoments >= 1) sums->first += i * term;
-    if (kMoments >= 2) sums->second += i * i * term;
-    if (kMoments >= 3) sums->third += i * i * i * term;
+    sums.total.Add(term);
+    if (kMoments >= 1) sums.first += i * term;
+    if (kMoments >= 2) sums.second += i * i * term;
+    if (kMoments >= 3) sums.third += i * i * i * term;
   };
   auto negligible = [&](double term, double q) { return term < kNegligible * (1 - q); };
   DD fx;               // ln(w(x)/w(ref)), where known
@@ -213,7 +215,7 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
   for (int since = 0;;) {
     if (x == last) {
       add(t);
-      return;
+      break;
     }
     const double q = ratio();
     if (wide) {
@@ -226,6 +228,7 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
       for (; len >= 64; len /= 2) {
         // The cells at the far end, the smallest along the block.
         const auto length = static_cast<double>(len);
+        const double a = Cell(x), b = Cell(m.r1 - x), c = Cell(m.c1 - x), d = Cell(m.r2 - m.c1 + x);
         const double fa = step < 0 ? a - length : a, fd = step < 0 ? d - length : d;
         const double fb = step < 0 ? b : b - length, fc = step < 0 ? c : c - length;
         if (fa <= 0 || fb <= 0 || fc <= 0 || fd <= 0) continue;
@@ -249,18 +252,18 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
         double block[4];
         BlockSums<kMoments>(psi, length, block);
         const double scale = dd::ExpToDouble(f0);
-        sums->total.Add(scale * block[0]);
-        if (kMoments >= 1) sums->first += scale * (i * block[0] + block[1]);
-        if (kMoments >= 2) sums->second += scale * (i * i * block[0] + (2 * i * block[1] + block[2]));
+        sums.total.Add(scale * block[0]);
+        if (kMoments >= 1) sums.first += scale * (i * block[0] + block[1]);
+        if (kMoments >= 2) sums.second += scale * (i * i * block[0] + (2 * i * block[1] + block[2]));
         if (kMoments >= 3) {
-          sums->third += scale * (i * i * i * block[0] + (3 * i * i * block[1] + (3 * i * block[2] + block[3])));
+          sums.third += scale * (i * i * i * block[0] + (3 * i * i * block[1] + (3 * i * block[2] + block[3])));
         }
         x = step < 0 ? x - len : x + len;
         i += length;
         t = dd::ExpToDouble(fx);
-        load();
+        next = NeighboursAt(m, x, step);
         since = 0;
-        if (negligible(t, ratio())) return;
+        if (negligible(t, ratio())) break;
         continue;
       }
     }
@@ -269,9 +272,9 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
     x = step < 0 ? x - 1 : x + 1;
     i += 1;
     if (exact) {
-      a += unit, d += unit, b -= unit, c -= unit;
+      next.n1 -= 1, next.n2 -= 1, next.d1 += 1, next.d2 += 1;
     } else {
-      load();
+      next = NeighboursAt(m, x, step);
     }
     if (++since == anchor_steps) {
       t = dd::ExpToDouble(RelativeLog(w, x));
@@ -279,11 +282,29 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
     } else {
       t *= q;
     }
-    if (negligible(t, q)) return;
+    if (negligible(t, q)) break;
+  }
+  *out = sums;
+}
+
+// One walk, compiled for each direction, and plain or not.
+template <int kMoments, int step>
+void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, WalkSums* sums) {
+  const Margins& m = *w.m;
+  // The variance r1 r2 c1 c2 / n^3 is at most n / 16: no table up to 2^28
+  // is wide.
+  const double nd = Cell(m.n);
+  const double variance =
+      m.n <= (std::uint64_t{1} << 28)
+          ? 0
+          : Cell(m.r1) / nd * (Cell(m.r2) / nd) * (Cell(m.c1) / nd) * (Cell(m.c2) / nd) * nd;
+  if (w.log_psi == 0 && m.n < (std::uint64_t{1} << 53) && !(variance > kWideSpread * kWideSpread)) {
+    Walk<kMoments, step, true>(w, from, last, t, sums, variance);
+  } else {
+    Walk<kMoments, step, false>(w, from, last, t, sums, variance);
   }
 }
 
-// One walk, compiled for each direction.
 template <int kMoments>
 void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last, double t,
              WalkSums* sums) {
