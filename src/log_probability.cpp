@@ -192,15 +192,12 @@ void MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_
   for (int i = 0; i < 5; ++i) HTerm(values[i], i < 4, &m.margin_h, &m.margin_up, &m.margin_down, &m.margin_count);
 }
 
-LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
-  const std::uint64_t cells[4] = {x, m.r1 - x, m.c1 - x, m.r2 - m.c1 + x};
-  if (m.small) {
-    DD s = m.margin_terms;
-    // cppcheck-suppress useStlAlgorithm ; a fixed order of four subtractions
-    for (std::uint64_t cell : cells) s = Sub(s, log_factorial[cell]);
-    return {s, kTableError};
-  }
+namespace {
 
+// Beyond kMaxTotal: the saddle-point form. Apart, so that the table's few
+// subtractions below do not pay for its frame.
+__attribute__((noinline)) LogProbabilityBound SaddlePoint(const Margins& m, std::uint64_t x) {
+  const std::uint64_t cells[4] = {x, m.r1 - x, m.c1 - x, m.r2 - m.c1 + x};
   // delta = a - r1 c1 / n = (a d - b c) / n = (x n - r1 c1) / n; the cells
   // b and c differ from their expected values by -delta, d by +delta.
   const U128 xn = Mul64(x, m.n), rc = m.r1c1;
@@ -226,6 +223,17 @@ LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
   // The bound below holds with a margin of 2^4.
   const double magnitude = bd.hi + (half_log.hi < 0 ? -half_log.hi : half_log.hi) + 9 * 23.0;
   return {Sub(h, bd), 0x1p-88 * magnitude};
+}
+
+}  // namespace
+
+LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
+  if (!m.small) return SaddlePoint(m, x);
+  const std::uint64_t cells[4] = {x, m.r1 - x, m.c1 - x, m.r2 - m.c1 + x};
+  DD s = m.margin_terms;
+  // cppcheck-suppress useStlAlgorithm ; a fixed order of four subtractions
+  for (std::uint64_t cell : cells) s = Sub(s, log_factorial[cell]);
+  return {s, kTableError};
 }
 
 LogProbabilityBound AccurateLogProbability(std::uint64_t a, std::uint64_t b, std::uint64_t c,
