@@ -1,10 +1,11 @@
 // The p-value's text.
 #include "pvalue_text.h"
 
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include "shortest.h"
 
 // "%10.6f" of a double 0 <= p < 2, in integer arithmetic.
 //
@@ -66,30 +67,24 @@ std::size_t FormatFixed6(double p, char* out) {
     r = quotient + ((round && (sticky || (quotient & 1) != 0)) ? 1 : 0);
   }
 
-  static constexpr char kPairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
   const auto fraction = static_cast<std::size_t>(r % 1000000);
   out[0] = ' ';
   out[1] = ' ';
   out[2] = static_cast<char>('0' + r / 1000000);
   out[3] = '.';
-  std::memcpy(out + 4, kPairs + 2 * (fraction / 10000), 2);
-  std::memcpy(out + 6, kPairs + 2 * (fraction / 100 % 100), 2);
-  std::memcpy(out + 8, kPairs + 2 * (fraction % 100), 2);
+  std::memcpy(out + 4, kDigitPairs + 2 * (fraction / 10000), 2);
+  std::memcpy(out + 6, kDigitPairs + 2 * (fraction / 100 % 100), 2);
+  std::memcpy(out + 8, kDigitPairs + 2 * (fraction % 100), 2);
   return 10;
 }
 
 std::size_t FormatShortest(double p, char* out) {
   // The rounded sums can pass 1 by a few ulps; a probability does not.
   if (p > 1.0) p = 1.0;
-  return static_cast<std::size_t>(std::to_chars(out, out + kPValueTextMax, p).ptr - out);
+  return WriteShortest(p, out);
 }
 
-std::size_t FormatDouble(double v, char* out) {
-  return static_cast<std::size_t>(std::to_chars(out, out + kPValueTextMax, v).ptr - out);
-}
+std::size_t FormatDouble(double v, char* out) { return WriteShortest(v, out); }
 
 namespace {
 
@@ -146,5 +141,5 @@ std::size_t FormatLog10(DD log_p, char* out) {
     out[0] = '0';
     return 1;
   }
-  return static_cast<std::size_t>(std::to_chars(out, out + kPValueTextMax, v).ptr - out);
+  return WriteShortest(v, out);
 }
