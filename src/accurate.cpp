@@ -71,14 +71,19 @@ TailSums SumTails(const Observed& o, bool opposite, bool other_side) {
   const std::uint64_t a = o.a0, b = o.b0;
   const Weights w{&o.m, a, o.log_p0};
   WalkSums sums;
-  AddTail<0>(w, a, -1, 0, 1.0, &sums);
-  t.lower = sums.total;
-  t.both = t.lower;
-  if (other_side) {
-    t.p0 = dd::Exp(o.log_p0);
-    t.upper = Add(Sub(DD(1.0), dd::Mul(t.p0, t.lower.Pair())), t.p0);
+  auto observed_side = [&]() {
+    AddTail<0>(w, a, -1, 0, 1.0, &sums);
+    t.lower = sums.total;
+    t.both = t.lower;
+    if (other_side) {
+      t.p0 = dd::Exp(o.log_p0);
+      t.upper = Add(Sub(DD(1.0), dd::Mul(t.p0, t.lower.Pair())), t.p0);
+    }
+  };
+  if (!opposite) {
+    observed_side();
+    return t;
   }
-  if (!opposite) return t;
 
   // x* = lo: not less (the observed table a0 to begin with); hi: less, or
   // one past the end. The probabilities are unimodal, so the tables less
@@ -138,6 +143,9 @@ TailSums SumTails(const Observed& o, bool opposite, bool other_side) {
       order_at_lo = lo_order;
     }
   }
+  // The observed side's walk after the search, whose log-probabilities
+  // need nothing from it: the processor computes them side by side.
+  observed_side();
   t.tie = lo > a && order_at_lo == 0;
   if (hi == a + 1) {  // every table is included
     t.all_less = true;
