@@ -7,6 +7,8 @@
 
 #include "shortest.h"
 
+static_assert(kPValueTextMax >= kShortestMax, "the shortest decimal's room");
+
 // "%10.6f" of a double 0 <= p < 2, in integer arithmetic.
 //
 // Write p = m * 2^e, m an integer below 2^53: the significand with its

@@ -85,19 +85,23 @@ Decimal Shortest(std::uint64_t c, int q, bool short_below) {
   const std::uint64_t vb = RoundToOdd(g[0], g[1], cb << h);
   const std::uint64_t vbl = RoundToOdd(g[0], g[1], cbl << h);
   const std::uint64_t vbr = RoundToOdd(g[0], g[1], cbr << h);
-  const std::uint64_t s = vb >> 2;
-  if (s >= 10) {  // the multiples of 10^(k+1) next to v: sp10 and tp10, times 10^k
-    const std::uint64_t sp10 = s / 10 * 10, tp10 = sp10 + 10;
-    const bool sp_in = vbl + open <= sp10 << 2;
-    const bool tp_in = (tp10 << 2) + open <= vbr;
-    if (sp_in != tp_in) return {sp_in ? sp10 : tp10, k};
-  }
-  const std::uint64_t t = s + 1;
+  const std::uint64_t s = vb >> 2, t = s + 1;
+  // Every candidate, then one choice without branches (which the digits of
+  // v would decide at random): the multiple of 10^(k+1) where exactly one of
+  // those next to v, sp and sp + 1 times 10^(k+1), lies in R_v (s >= 10,
+  // else sp = 0 is none); otherwise s or t times 10^k.
+  const std::uint64_t sp = s / 10;
+  const bool sp_in = vbl + open <= sp * 40;
+  const bool tp_in = sp * 40 + 40 + open <= vbr;
   const bool s_in = vbl + open <= s << 2;
   const bool t_in = (t << 2) + open <= vbr;
-  if (s_in != t_in) return {s_in ? s : t, k};
   const std::uint64_t middle = (s + t) << 1;
-  return {vb < middle || (vb == middle && (s & 1) == 0) ? s : t, k};
+  const std::uint64_t nearer_t = (vb > middle) | ((vb == middle) & s);
+  const std::uint64_t one = s_in ^ t_in;  // exactly one of s and t in R_v
+  const std::uint64_t near = s + ((one & t_in) | (~one & nearer_t & 1));
+  const std::uint64_t shorter = (s >= 10) & (sp_in ^ tp_in);
+  const std::uint64_t mask = 0 - shorter;
+  return {((sp + tp_in) & mask) | (near & ~mask), k + static_cast<int>(shorter)};
 }
 
 constexpr std::uint64_t kPowersOf10[] = {
@@ -116,66 +120,63 @@ int DigitCount(std::uint64_t f) {
 
 void WritePair(std::uint32_t v, char* p) { std::memcpy(p, kDigitPairs + 2 * v, 2); }
 
-// The n digits of f < 10^n at out: eight at a time in 32-bit words.
-void WriteDigits(std::uint64_t f, int n, char* out) {
-  char* p = out + n;
-  while (f >= 100000000U) {
-    const auto eight = static_cast<std::uint32_t>(f % 100000000U);
-    f /= 100000000U;
-    const std::uint32_t high = eight / 10000, low = eight % 10000;
-    p -= 8;
-    WritePair(high / 100, p);
-    WritePair(high % 100, p + 2);
-    WritePair(low / 100, p + 4);
-    WritePair(low % 100, p + 6);
-  }
-  auto r = static_cast<std::uint32_t>(f);
-  while (r >= 100) {
-    p -= 2;
-    WritePair(r % 100, p);
-    r /= 100;
-  }
-  if (r >= 10) {
-    WritePair(r, p - 2);
-  } else {
-    p[-1] = static_cast<char>('0' + r);
-  }
+void WriteEight(std::uint32_t v, char* p) {
+  const std::uint32_t high = v / 10000, low = v % 10000;
+  WritePair(high / 100, p);
+  WritePair(high % 100, p + 2);
+  WritePair(low / 100, p + 4);
+  WritePair(low % 100, p + 6);
 }
 
 // digits 10^exponent as to_chars writes it: plain or with an exponent,
 // whichever is shorter, plain on a tie. The plain form has at most five
 // zeros after the digits, or three between the point and the digits (x >=
 // -4); beyond, the exponent is shorter.
+//
+// The digits are scaled to seventeen, f = lead 10^16 + high 10^8 + low, and
+// written where they belong in eight-digit words straight from f (the
+// trailing zeros only set the length), so that the text's bytes are stored
+// once and never read back; past the text's end out holds garbage, within
+// kShortestMax.
 std::size_t WriteDecimal(Decimal d, char* out) {
-  std::uint64_t f = d.digits;
-  int e = d.exponent;
-  for (std::uint64_t q = f / 10; q * 10 == f; q = f / 10) f = q, ++e;
-  const int n = DigitCount(f);
-  const int x = e + n - 1;  // the exponent of the leading digit
+  const int count = DigitCount(d.digits);
+  int zeros = 0;  // trailing zeros: rarely any
+  for (std::uint64_t g = d.digits; g % 10 == 0; g /= 10) ++zeros;
+  const int n = count - zeros;             // significant digits
+  const int x = d.exponent + count - 1;    // the exponent of the leading digit
+  const int e = x - n + 1;                 // and of the last
+  const std::uint64_t f = d.digits * kPowersOf10[17 - count];
+  const std::uint64_t rest = f % 10000000000000000U;
+  const auto lead = static_cast<char>('0' + f / 10000000000000000U);
+  const auto high = static_cast<std::uint32_t>(rest / 100000000U);
+  const auto low = static_cast<std::uint32_t>(rest % 100000000U);
+  auto seventeen = [&](char* p) {
+    p[0] = lead;
+    WriteEight(high, p + 1);
+    WriteEight(low, p + 9);
+  };
   const int magnitude = x < 0 ? -x : x;
   const int with_exponent = n + (n > 1 ? 1 : 0) + (magnitude >= 100 ? 5 : 4);
   const int plain = e >= 0 ? n + e : x >= 0 ? n + 1 : n + 1 - x;
   if (plain <= with_exponent) {
-    if (e >= 0) {  // an integer
-      WriteDigits(f, n, out);
-      for (int i = 0; i < e; ++i) out[n + i] = '0';
-    } else if (x >= 0) {  // the point inside the digits
-      WriteDigits(f, n, out + 1);
-      for (int i = 0; i <= x; ++i) out[i] = out[i + 1];
+    if (e >= 0) {  // an integer: e <= 5
+      seventeen(out);
+      std::memcpy(out + 17, "00000", 5);
+    } else if (x >= 0) {  // the point inside the digits: x <= 15
+      seventeen(out);
+      std::memmove(out + x + 2, out + x + 1, 16);
       out[x + 1] = '.';
-    } else {  // 0.ddd to 0.000ddd: x >= -4
+    } else {  // 0.ddd to 0.000ddd
       std::memcpy(out, "0.000", 5);
-      WriteDigits(f, n, out + 1 - x);
+      seventeen(out + 1 - x);
     }
     return static_cast<std::size_t>(plain);
   }
-  WriteDigits(f, n, out + 1);
-  out[0] = out[1];
-  std::size_t length = 1;
-  if (n > 1) {
-    out[1] = '.';
-    length = static_cast<std::size_t>(n) + 1;
-  }
+  out[0] = lead;
+  out[1] = '.';
+  WriteEight(high, out + 2);
+  WriteEight(low, out + 10);
+  std::size_t length = n > 1 ? static_cast<std::size_t>(n) + 1 : 1;
   out[length++] = 'e';
   out[length++] = x < 0 ? '-' : '+';
   if (magnitude >= 100) out[length++] = static_cast<char>('0' + magnitude / 100);

@@ -4,8 +4,9 @@
 
 #include <cstddef>
 
-// Room for the longest text, "-2.2250738585072014e-308".
-constexpr std::size_t kShortestMax = 24;
+// Room WriteShortest needs at out: the longest text is 24 bytes,
+// "-2.2250738585072014e-308", but it copies digits in fixed lengths past it.
+constexpr std::size_t kShortestMax = 40;
 
 // Writes the shortest decimal that reads back as v, the one nearest v among
 // those (ties to an even last digit), in plain or exponent notation,
