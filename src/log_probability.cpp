@@ -236,6 +236,11 @@ LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
   return {s, kTableError};
 }
 
+double RoughLogProbability(const Margins& m, std::uint64_t x) {
+  return (((m.margin_terms.hi - log_factorial[x].hi) - log_factorial[m.r1 - x].hi) - log_factorial[m.c1 - x].hi) -
+         log_factorial[m.r2 - m.c1 + x].hi;
+}
+
 LogProbabilityBound AccurateLogProbability(std::uint64_t a, std::uint64_t b, std::uint64_t c,
                                            std::uint64_t d) {
   if (a + b == 0 || c + d == 0 || a + c == 0 || b + d == 0) return {DD(0.0), 0.0};

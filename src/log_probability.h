@@ -37,6 +37,15 @@ struct LogProbabilityBound {
 // ln P of the table with cell a = x, max(0, c1 - r2) <= x <= min(r1, c1).
 LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x);
 
+// ln P of the table with cell a = x as a double, for m.small: within
+// kRoughError of LogProbability(m, x).value.
+double RoughLogProbability(const Margins& m, std::uint64_t x);
+
+// The high parts of the margins' entries and of the cells' (five entries
+// and four subtractions of terms below 2^21 in all, ln 50000! < 2^19) each
+// leave at most 2^-53 of 2^21: 9 * 2^-32 < 2^-28.
+constexpr double kRoughError = 0x1p-28;
+
 // ln P of the table a b / c d. For the tests and benchmarks.
 LogProbabilityBound AccurateLogProbability(std::uint64_t a, std::uint64_t b, std::uint64_t c,
                                            std::uint64_t d);
