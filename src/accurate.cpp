@@ -58,19 +58,17 @@ int Order(const Observed& o, std::uint64_t x, LogProbabilityBound* log, bool* co
 
 }  // namespace
 
-Observed Observe(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d) {
-  const bool swapped = ProductGreater(a, d, b, c);
+Observed::Observed(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d) {
+  swapped = ProductGreater(a, d, b, c);
   Orient(a, b, c, d);
+  a0 = a, b0 = b, c0 = c, d0 = d;
   // b0 = 0 leaves a0 d0 <= 0 with a0 <= d0: a0 = 0 too, and the first row
   // is empty. Its single table has probability 1.
-  Observed o;
-  o.a0 = a, o.b0 = b, o.c0 = c, o.d0 = d, o.swapped = swapped;
-  if (b == 0) return o;
-  MakeMargins(a, b, c, d, &o.m);
-  const LogProbabilityBound l0 = LogProbability(o.m, a);
-  o.log_p0 = l0.value;
-  o.log_p0_error = l0.error;
-  return o;
+  if (b == 0) return;
+  MakeMargins(a, b, c, d, &m);
+  const LogProbabilityBound l0 = LogProbability(m, a);
+  log_p0 = l0.value;
+  log_p0_error = l0.error;
 }
 
 TailSums SumTails(const Observed& o, bool opposite, bool other_side) {

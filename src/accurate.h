@@ -17,18 +17,25 @@
 #include "log_probability.h"
 #include "tail_sum.h"
 
-// The observed table, oriented, with its margins and log-probability.
+// The observed table, oriented, with its margins and log-probability: the
+// table a b / c d, every count >= 0 and a+b+c+d <= 2^63 - 1. With a single
+// table for its margins (then b0 = 0, and a0 = 0), log_p0 is 0. Never
+// copied (its margins hold only what their size needs).
 struct Observed {
+  Observed(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d);
+  Observed(const Observed&) = delete;
+  Observed& operator=(const Observed&) = delete;
+
   std::uint64_t a0 = 0, b0 = 0, c0 = 0, d0 = 0;
   bool swapped = false;  // the orientation exchanged the columns: X runs against the cell a given
   Margins m;
-  DD log_p0;
+  DD log_p0 = DD(0.0);
   double log_p0_error = 0;
 };
 
-// The table a b / c d, every count >= 0 and a+b+c+d <= 2^63 - 1. With a
-// single table for its margins (then b0 = 0, and a0 = 0), log_p0 is 0.
-Observed Observe(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d);
+inline Observed Observe(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d) {
+  return Observed(a, b, c, d);
+}
 
 // The sums all p-values of a table are made of, relative to p0.
 struct TailSums {

@@ -21,11 +21,13 @@
 
 #include <cstdint>
 
+// Like a double, a DD declared without a value has none: the tables
+// that hold many (Margins) are not cleared for every table tested.
 struct DD {
-  double hi = 0.0, lo = 0.0;
-  constexpr DD() = default;
+  double hi, lo;
+  DD() = default;
   // cppcheck-suppress noExplicitConstructor ; a double is a double-double
-  constexpr DD(double h) : hi(h) {}  // NOLINT(google-explicit-constructor)
+  constexpr DD(double h) : hi(h), lo(0.0) {}  // NOLINT(google-explicit-constructor)
   constexpr DD(double h, double l) : hi(h), lo(l) {}
 };
 

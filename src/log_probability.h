@@ -11,12 +11,18 @@
 #include "double_double.h"
 #include "uint128.h"
 
-// The margins of a table, and what every log-probability with them shares.
+// The margins of a table, and what every log-probability with them shares:
+// MakeMargins sets margin_terms where small, the rest of the double-doubles
+// otherwise. Never copied.
 struct Margins {
+  Margins() = default;
+  Margins(const Margins&) = delete;
+  Margins& operator=(const Margins&) = delete;
+
   std::uint64_t r1 = 0, r2 = 0, c1 = 0, c2 = 0, n = 0;
   bool small = true;  // n <= kMaxTotal: from the table of ln k!
   DD margin_terms;  // then the margins' entries less the total's
-  DD total;         // n
+  DD total;         // otherwise n
   DD expected[4];   // of the cells a, b, c, d: r1 c1 / n, r1 c2 / n, r2 c1 / n, r2 c2 / n
   U128 r1c1;        // r1 c1
   // The h terms of the margins and the total, the same for every table
