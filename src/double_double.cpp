@@ -6,6 +6,7 @@
 // series alone, in double-double, so the same bits come out on every target.
 #include "double_double.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace dd {
@@ -85,10 +86,9 @@ constexpr DD kInv6 = Div(DD(1.0), DD(6.0));
 constexpr DD kInv24 = Div(DD(1.0), DD(24.0));
 constexpr DD kInv120 = Div(DD(1.0), DD(120.0));
 
-// The nearest integer to t, |t| < 2^62.
-std::int64_t Nearest(double t) {
-  return static_cast<std::int64_t>(t >= 0 ? t + 0.5 : t - 0.5);
-}
+// The nearest integer to t, |t| < 2^62 (halves away from 0): t + 1/2 or
+// t - 1/2 truncated, the sign taken without a branch.
+std::int64_t Nearest(double t) { return static_cast<std::int64_t>(t + std::copysign(0.5, t)); }
 
 double PowerOfTwo(int k) {  // -1022 <= k <= 1023
   const std::uint64_t bits = static_cast<std::uint64_t>(k + 1023) << 52;

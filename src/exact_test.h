@@ -23,16 +23,24 @@
 // runs towards a = 0, the opposite tail from a = a+b inwards.
 inline bool ProductGreater(int a, int d, int b, int c) { return a * d > b * c; }
 inline bool ProductGreater(std::uint64_t a, std::uint64_t d, std::uint64_t b, std::uint64_t c) {
-  return Compare(Mul64(a, d), Mul64(b, c)) > 0;
+  const U128 x = Mul64(a, d), y = Mul64(b, c);
+  return (x.hi > y.hi) | ((x.hi == y.hi) & (x.lo > y.lo));
+}
+// Written with masks rather than branches, which the counts would decide at
+// random: Exchange(x, y, true) trades x and y.
+template <typename Count>
+void Exchange(Count& x, Count& y, bool trade) {
+  const Count mask = (x ^ y) & (Count{0} - static_cast<Count>(trade));
+  x ^= mask;
+  y ^= mask;
 }
 template <typename Count>
 void Orient(Count& a, Count& b, Count& c, Count& d) {
-  if (ProductGreater(a, d, b, c)) {
-    std::swap(a, b);
-    std::swap(c, d);
-  }
-  if (a > d) std::swap(a, d);
-  if (b > c) std::swap(b, c);
+  const bool trade = ProductGreater(a, d, b, c);
+  Exchange(a, b, trade);
+  Exchange(c, d, trade);
+  Exchange(a, d, a > d);
+  Exchange(b, c, b > c);
 }
 
 // Largest total a+b+c+d the table can hold.
