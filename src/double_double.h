@@ -72,7 +72,24 @@ constexpr DD Add(DD a, DD b) {
 }
 
 constexpr DD Neg(DD a) { return {-a.hi, -a.lo}; }
-constexpr DD Sub(DD a, DD b) { return Add(a, Neg(b)); }
+
+// s + e = a - b exactly: TwoSum(a, -b), the negation folded in (rounding
+// is symmetric, so -b - bb rounds to -(b + bb)).
+constexpr DD TwoDiff(double a, double b) {
+  const double s = a - b;
+  const double bb = s - a;
+  return {s, (a - (s - bb)) - (b + bb)};
+}
+
+// Add(a, Neg(b)), step for step.
+constexpr DD Sub(DD a, DD b) {
+  DD s = TwoDiff(a.hi, b.hi);
+  const DD t = TwoDiff(a.lo, b.lo);
+  s.lo += t.hi;
+  s = QuickTwoSum(s.hi, s.lo);
+  s.lo += t.lo;
+  return QuickTwoSum(s.hi, s.lo);
+}
 
 constexpr DD Mul(DD a, DD b) {
   DD p = TwoProd(a.hi, b.hi);
