@@ -209,7 +209,9 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
     if (kMoments >= 2) sums.second += i * i * term;
     if (kMoments >= 3) sums.third += i * i * i * term;
   };
-  auto negligible = [&](double term, double q) { return term < kNegligible * (1 - q); };
+  // Any ratio is at least 0, so the bound is at most kNegligible (a power of
+  // two scales exactly): a term above it needs no more.
+  auto negligible = [&](double term, double q) { return term < kNegligible && term < kNegligible * (1 - q); };
   DD fx;               // ln(w(x)/w(ref)), where known
   bool known = false;  // after a block
   for (int since = 0;;) {
