@@ -19,21 +19,12 @@
 # mixes, fisher2x2 --batch (the accurate computation, six decimals) against
 # the htslib filter with its limit lifted to 32-bit counts. Needs hyperfine,
 # python3, Google Benchmark and libhts-dev.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 tables=${1:-1000000} runs=${2:-5} large=${3:-3000}
-for tool in hyperfine python3; do
-  command -v $tool >/dev/null || { echo "$tool is needed"; exit 1; }
-done
+need hyperfine python3
 [ -f /usr/include/htslib/kfunc.h ] || { echo "libhts-dev is needed"; exit 1; }
-
-out=build-bench
-cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DFISHER2X2_BENCH=ON >/dev/null
-cmake --build "$out" -j2 --target fisher2x2 batch_bench make_mix >/dev/null
+prepare batch_bench
 cc -O2 -o "$out/htslib_filter" bench/htslib_filter.c -lhts
-tool=$(realpath "$out/fisher2x2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 mean() {  # hyperfine's mean time in seconds of a shell command
   hyperfine --warmup 1 --runs "$1" --export-json "$work/h.json" "$2" >/dev/null 2>&1

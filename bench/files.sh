@@ -16,19 +16,10 @@
 # four runs on the first 100000 tables of each mix under callgrind, whose
 # instruction counts do not move with a shared machine's load. Needs
 # hyperfine, python3 and valgrind.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 tables=${1:-1000000} runs=${2:-5}
-for tool in hyperfine python3 valgrind; do
-  command -v $tool >/dev/null || { echo "$tool is needed"; exit 1; }
-done
-
-out=build-bench
-cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DFISHER2X2_BENCH=ON >/dev/null
-cmake --build "$out" -j2 --target fisher2x2 make_mix >/dev/null
-tool=$(realpath "$out/fisher2x2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+need hyperfine python3 valgrind
+prepare
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "$tables tables per mix; times per table"
@@ -57,15 +48,11 @@ echo
 echo "instructions per table (callgrind, the first 100000 tables of each mix)"
 printf '| mix | plain | --columns (by name) | --columns --keep | --keep (plain lines) | columns / plain | columns keep / plain | keep / plain |\n'
 printf '|-----|-------|---------------------|------------------|----------------------|-----------------|----------------------|--------------|\n'
-count() {  # instructions of one run
-  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
-    sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
-}
 for mix in small medium large; do
   head -n 100000 "$work/$mix" >"$work/p"
   head -n 100001 "$work/$mix.tsv" >"$work/t"
-  python3 - "$mix" 100000 "$(count "$tool" -b "$work/p")" "$(count "$tool" -bH -c a,b,c,d,test "$work/t")" \
-    "$(count "$tool" -bkH -c a,b,c,d,test "$work/t")" "$(count "$tool" -bk "$work/p")" <<'PY'
+  python3 - "$mix" 100000 "$(instructions "$tool" -b "$work/p")" "$(instructions "$tool" -bH -c a,b,c,d,test "$work/t")" \
+    "$(instructions "$tool" -bkH -c a,b,c,d,test "$work/t")" "$(instructions "$tool" -bk "$work/p")" <<'PY'
 import sys
 mix, n = sys.argv[1], int(sys.argv[2])
 t = [int(x) / n for x in sys.argv[3:]]

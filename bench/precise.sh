@@ -9,24 +9,10 @@
 # rounds' ratios, and the fastest run of each. Instructions: callgrind
 # counts both on the whole file, which no load moves, so that machines
 # compare alike. Needs hyperfine, python3 and valgrind.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 tables=${1:-1000000} rounds=${2:-11}
-for tool in hyperfine python3 valgrind; do
-  command -v $tool >/dev/null || { echo "$tool is needed"; exit 1; }
-done
-
-out=build-bench
-cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DFISHER2X2_BENCH=ON >/dev/null
-cmake --build "$out" -j2 --target fisher2x2 make_mix >/dev/null
-tool=$(realpath "$out/fisher2x2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-instructions() {  # instructions of a run under callgrind
-  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
-    sed -n 's/.*refs: *//p' | tr -d ,
-}
+need hyperfine python3 valgrind
+prepare
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "$tables tables per mix, $rounds rounds"

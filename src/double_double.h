@@ -62,14 +62,16 @@ constexpr DD TwoProd(double a, double b) {
   return {p, ((ah * bh - p) + ah * bl + al * bh) + al * bl};
 }
 
-constexpr DD Add(DD a, DD b) {
-  DD s = TwoSum(a.hi, b.hi);
-  const DD t = TwoSum(a.lo, b.lo);
+// The sum of the high parts s and of the low parts t, exact each, to a
+// double-double.
+constexpr DD Gather(DD s, DD t) {
   s.lo += t.hi;
   s = QuickTwoSum(s.hi, s.lo);
   s.lo += t.lo;
   return QuickTwoSum(s.hi, s.lo);
 }
+
+constexpr DD Add(DD a, DD b) { return Gather(TwoSum(a.hi, b.hi), TwoSum(a.lo, b.lo)); }
 
 constexpr DD Neg(DD a) { return {-a.hi, -a.lo}; }
 
@@ -82,14 +84,7 @@ constexpr DD TwoDiff(double a, double b) {
 }
 
 // Add(a, Neg(b)), step for step.
-constexpr DD Sub(DD a, DD b) {
-  DD s = TwoDiff(a.hi, b.hi);
-  const DD t = TwoDiff(a.lo, b.lo);
-  s.lo += t.hi;
-  s = QuickTwoSum(s.hi, s.lo);
-  s.lo += t.lo;
-  return QuickTwoSum(s.hi, s.lo);
-}
+constexpr DD Sub(DD a, DD b) { return Gather(TwoDiff(a.hi, b.hi), TwoDiff(a.lo, b.lo)); }
 
 constexpr DD Mul(DD a, DD b) {
   DD p = TwoProd(a.hi, b.hi);
