@@ -25,6 +25,7 @@
 // that hold many (Margins) are not cleared for every table tested.
 struct DD {
   double hi, lo;
+  // cppcheck-suppress uninitMemberVar ; left without a value on purpose
   DD() = default;
   // cppcheck-suppress noExplicitConstructor ; a double is a double-double
   constexpr DD(double h) : hi(h), lo(0.0) {}  // NOLINT(google-explicit-constructor)

@@ -24,15 +24,17 @@
 inline bool ProductGreater(int a, int d, int b, int c) { return a * d > b * c; }
 inline bool ProductGreater(std::uint64_t a, std::uint64_t d, std::uint64_t b, std::uint64_t c) {
   const U128 x = Mul64(a, d), y = Mul64(b, c);
-  return (x.hi > y.hi) | ((x.hi == y.hi) & (x.lo > y.lo));
+  const auto above = static_cast<unsigned>(x.hi > y.hi), level = static_cast<unsigned>(x.hi == y.hi);
+  return (above | (level & static_cast<unsigned>(x.lo > y.lo))) != 0;
 }
 // Written with masks rather than branches, which the counts would decide at
 // random: Exchange(x, y, true) trades x and y.
 template <typename Count>
 void Exchange(Count& x, Count& y, bool trade) {
-  const Count mask = (x ^ y) & (Count{0} - static_cast<Count>(trade));
-  x ^= mask;
-  y ^= mask;
+  const Count all = Count{0} - static_cast<Count>(trade);  // all ones, or 0
+  const Count difference = (x ^ y) & all;
+  x ^= difference;
+  y ^= difference;
 }
 template <typename Count>
 void Orient(Count& a, Count& b, Count& c, Count& d) {

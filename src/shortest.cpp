@@ -96,12 +96,13 @@ Decimal Shortest(std::uint64_t c, int q, bool short_below) {
   const bool s_in = vbl + open <= s << 2;
   const bool t_in = (t << 2) + open <= vbr;
   const std::uint64_t middle = (s + t) << 1;
-  const std::uint64_t nearer_t = (vb > middle) | ((vb == middle) & s);
-  const std::uint64_t one = s_in ^ t_in;  // exactly one of s and t in R_v
-  const std::uint64_t near = s + ((one & t_in) | (~one & nearer_t & 1));
-  const std::uint64_t shorter = (s >= 10) & (sp_in ^ tp_in);
+  auto bit = [](bool b) { return static_cast<std::uint64_t>(b); };
+  const std::uint64_t nearer_t = bit(vb > middle) | (bit(vb == middle) & s);
+  const std::uint64_t one = bit(s_in) ^ bit(t_in);  // exactly one of s and t in R_v
+  const std::uint64_t near = s + ((one & bit(t_in)) | (~one & nearer_t & 1));
+  const std::uint64_t shorter = bit(s >= 10) & (bit(sp_in) ^ bit(tp_in));
   const std::uint64_t mask = 0 - shorter;
-  return {((sp + tp_in) & mask) | (near & ~mask), k + static_cast<int>(shorter)};
+  return {((sp + bit(tp_in)) & mask) | (near & ~mask), k + static_cast<int>(shorter)};
 }
 
 constexpr std::uint64_t kPowersOf10[] = {
@@ -118,7 +119,7 @@ int DigitCount(std::uint64_t f) {
   return t + (f >= kPowersOf10[t] ? 1 : 0);
 }
 
-void WritePair(std::uint32_t v, char* p) { std::memcpy(p, kDigitPairs + 2 * v, 2); }
+void WritePair(std::uint32_t v, char* p) { std::memcpy(p, kDigitPairs + 2 * static_cast<std::size_t>(v), 2); }
 
 void WriteEight(std::uint32_t v, char* p) {
   const std::uint32_t high = v / 10000, low = v % 10000;
@@ -161,13 +162,15 @@ std::size_t WriteDecimal(Decimal d, char* out) {
   if (plain <= with_exponent) {
     if (e >= 0) {  // an integer: e <= 5
       seventeen(out);
-      std::memcpy(out + 17, "00000", 5);
+      std::memset(out + 17, '0', 5);
     } else if (x >= 0) {  // the point inside the digits: x <= 15
       seventeen(out);
       std::memmove(out + x + 2, out + x + 1, 16);
       out[x + 1] = '.';
     } else {  // 0.ddd to 0.000ddd
-      std::memcpy(out, "0.000", 5);
+      out[0] = '0';
+      out[1] = '.';
+      std::memset(out + 2, '0', 3);
       seventeen(out + 1 - x);
     }
     return static_cast<std::size_t>(plain);
