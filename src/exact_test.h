@@ -8,7 +8,6 @@
 
 #include <cfloat>
 #include <cstdint>
-#include <utility>
 
 #include "soft_extended.h"
 #include "uint128.h"
@@ -23,9 +22,7 @@
 // runs towards a = 0, the opposite tail from a = a+b inwards.
 inline bool ProductGreater(int a, int d, int b, int c) { return a * d > b * c; }
 inline bool ProductGreater(std::uint64_t a, std::uint64_t d, std::uint64_t b, std::uint64_t c) {
-  const U128 x = Mul64(a, d), y = Mul64(b, c);
-  const auto above = static_cast<unsigned>(x.hi > y.hi), level = static_cast<unsigned>(x.hi == y.hi);
-  return (above | (level & static_cast<unsigned>(x.lo > y.lo))) != 0;
+  return Greater(Mul64(a, d), Mul64(b, c));
 }
 // Written with masks rather than branches, which the counts would decide at
 // random: Exchange(x, y, true) trades x and y.

@@ -197,7 +197,7 @@ namespace {
 // Beyond kMaxTotal: the saddle-point form. Apart, so that the table's few
 // subtractions below do not pay for its frame.
 __attribute__((noinline)) LogProbabilityBound SaddlePoint(const Margins& m, std::uint64_t x) {
-  const std::uint64_t cells[4] = {x, m.r1 - x, m.c1 - x, m.r2 - m.c1 + x};
+  const std::array<std::uint64_t, 4> cells = CellsAt(m, x);
   // delta = a - r1 c1 / n = (a d - b c) / n = (x n - r1 c1) / n; the cells
   // b and c differ from their expected values by -delta, d by +delta.
   const U128 xn = Mul64(x, m.n), rc = m.r1c1;
@@ -229,7 +229,7 @@ __attribute__((noinline)) LogProbabilityBound SaddlePoint(const Margins& m, std:
 
 LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
   if (!m.small) return SaddlePoint(m, x);
-  const std::uint64_t cells[4] = {x, m.r1 - x, m.c1 - x, m.r2 - m.c1 + x};
+  const std::array<std::uint64_t, 4> cells = CellsAt(m, x);
   DD s = m.margin_terms;
   // cppcheck-suppress useStlAlgorithm ; a fixed order of four subtractions
   for (std::uint64_t cell : cells) s = Sub(s, log_factorial[cell]);
@@ -237,8 +237,11 @@ LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
 }
 
 double RoughLogProbability(const Margins& m, std::uint64_t x) {
-  return (((m.margin_terms.hi - log_factorial[x].hi) - log_factorial[m.r1 - x].hi) - log_factorial[m.c1 - x].hi) -
-         log_factorial[m.r2 - m.c1 + x].hi;
+  const std::array<std::uint64_t, 4> cells = CellsAt(m, x);
+  double s = m.margin_terms.hi;
+  // cppcheck-suppress useStlAlgorithm ; a fixed order of four subtractions
+  for (std::uint64_t cell : cells) s -= log_factorial[cell].hi;
+  return s;
 }
 
 LogProbabilityBound AccurateLogProbability(std::uint64_t a, std::uint64_t b, std::uint64_t c,

@@ -6,6 +6,7 @@
 #ifndef FISHER2X2_LOG_PROBABILITY_H
 #define FISHER2X2_LOG_PROBABILITY_H
 
+#include <array>
 #include <cstdint>
 
 #include "double_double.h"
@@ -33,6 +34,11 @@ struct Margins {
 
 // Sets *m to the margins of the table a b / c d; the total at most 2^63 - 1.
 void MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, Margins* m);
+
+// The cells a, b, c, d of the table with cell a = x.
+inline std::array<std::uint64_t, 4> CellsAt(const Margins& m, std::uint64_t x) {
+  return {x, m.r1 - x, m.c1 - x, m.r2 - m.c1 + x};
+}
 
 // A log-probability and a bound on its error.
 struct LogProbabilityBound {

@@ -2,6 +2,7 @@
 // exact neighbour ratios and anchors, or by blocks where it is wide.
 #include "tail_sum.h"
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -139,6 +140,15 @@ void BlockSums(const Cubic& psi, double length, double out[4]) {
 
 double Cell(std::uint64_t v) { return static_cast<double>(static_cast<std::int64_t>(v)); }
 
+// The cells at x as doubles.
+struct Cells {
+  double a, b, c, d;
+};
+Cells CellsOf(const Margins& m, std::uint64_t x) {
+  const std::array<std::uint64_t, 4> v = CellsAt(m, x);
+  return {Cell(v[0]), Cell(v[1]), Cell(v[2]), Cell(v[3])};
+}
+
 // P(x + step) / P(x), the hypergeometric ratio of neighbours (psi aside),
 // is n1 n2 / (d1 d2): (a d) / ((b + 1)(c + 1)) downward, (b c) / ((a + 1)
 // (d + 1)) upward, for the table a b / c d at x. Each step in the same
@@ -149,8 +159,8 @@ struct Neighbours {
 };
 
 Neighbours NeighboursAt(const Margins& m, std::uint64_t x, int step) {
-  const double a = Cell(x), b = Cell(m.r1 - x), c = Cell(m.c1 - x), d = Cell(m.r2 - m.c1 + x);
-  return step < 0 ? Neighbours{a, d, b + 1, c + 1} : Neighbours{b, c, a + 1, d + 1};
+  const Cells c = CellsOf(m, x);
+  return step < 0 ? Neighbours{c.a, c.d, c.b + 1, c.c + 1} : Neighbours{c.b, c.c, c.a + 1, c.d + 1};
 }
 
 }  // namespace
@@ -227,12 +237,12 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
       if (slope * most > 0.5) most = std::floor(0.5 / slope);
       const std::uint64_t room = step < 0 ? x - last : last - x;
       std::uint64_t len = most < static_cast<double>(room) ? static_cast<std::uint64_t>(most) : room;
+      const Cells at = CellsOf(m, x);
       for (; len >= 64; len /= 2) {
         // The cells at the far end, the smallest along the block.
         const auto length = static_cast<double>(len);
-        const double a = Cell(x), b = Cell(m.r1 - x), c = Cell(m.c1 - x), d = Cell(m.r2 - m.c1 + x);
-        const double fa = step < 0 ? a - length : a, fd = step < 0 ? d - length : d;
-        const double fb = step < 0 ? b : b - length, fc = step < 0 ? c : c - length;
+        const double fa = step < 0 ? at.a - length : at.a, fd = step < 0 ? at.d - length : at.d;
+        const double fb = step < 0 ? at.b : at.b - length, fc = step < 0 ? at.c : at.c - length;
         if (fa <= 0 || fb <= 0 || fc <= 0 || fd <= 0) continue;
         const double fourth = 2 * (1 / (fa * fa * fa) + 1 / (fb * fb * fb) + 1 / (fc * fc * fc) + 1 / (fd * fd * fd));
         const double l2 = length * length;

@@ -26,6 +26,12 @@ inline U128 Mul64(std::uint64_t a, std::uint64_t b) {
 #endif
 }
 
+// x > y, without branches (which random operands would mispredict).
+inline bool Greater(U128 x, U128 y) {
+  const auto above = static_cast<unsigned>(x.hi > y.hi), level = static_cast<unsigned>(x.hi == y.hi);
+  return (above | (level & static_cast<unsigned>(x.lo > y.lo))) != 0;
+}
+
 // -1, 0 or +1 as x is below, equal to or above y.
 inline int Compare(U128 x, U128 y) {
   if (x.hi != y.hi) return x.hi < y.hi ? -1 : 1;
