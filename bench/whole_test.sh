@@ -15,20 +15,11 @@
 # groups of 10^4 to 5 10^5, see make_mix.cpp). Then the largest time any
 # table took in process (whole_bench), over balanced tables near 2^63 and
 # random ones of every size. Needs hyperfine, R and python3-scipy.
-set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 tables=${1:-20000} runs=${2:-5}
-for tool in hyperfine Rscript; do
-  command -v $tool >/dev/null || { echo "$tool is needed"; exit 1; }
-done
+need hyperfine Rscript
 /usr/bin/python3 -c 'import scipy' || { echo "python3-scipy is needed"; exit 1; }
-
-out=build-bench
-cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DFISHER2X2_BENCH=ON >/dev/null
-cmake --build "$out" -j2 --target fisher2x2 make_mix whole_bench >/dev/null
-tool=$(realpath "$out/fisher2x2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+prepare whole_bench
 fields=--fields=p,mid-p,less,greater,two-sided,central,or,sample-or,ci-low,ci-high
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
