@@ -1,7 +1,7 @@
 """The accuracy table of the README: the relative error of the single run's
 computation (behind the six decimals up to 50000) and of the accurate one
 (behind --precise, --log10 and the six decimals beyond), by total, against
-the 256-bit model of tests/reference.py.
+the 256-bit model of tests/model/reference.py.
 
     bench/accuracy_table.py PROBE [TABLES_PER_TOTAL]
 
@@ -17,7 +17,7 @@ import sys
 import gmpy2
 from gmpy2 import mpfr
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "model"))
 import reference  # noqa: E402
 
 

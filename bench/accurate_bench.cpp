@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "accurate.h"
+#include "accurate/pvalues.h"
 
 namespace {
 

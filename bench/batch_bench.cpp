@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "exact_test.h"
+#include "classic/fisher_test.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // In-process costs of the engine: the fill and whole tests.
 #include <benchmark/benchmark.h>
 
-#include "exact_test.h"
+#include "classic/fisher_test.h"
 
 namespace {
 

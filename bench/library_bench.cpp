@@ -16,7 +16,7 @@
 #include <random>
 #include <vector>
 
-#include "fields.h"
+#include "field_text.h"
 #include "fisher2x2.h"
 
 namespace {
@@ -70,7 +70,7 @@ void Engine(benchmark::State& state, const char* fields, Alternative alternative
   r.format = format;
   const char* bad;
   std::size_t bad_length;
-  ParseFields(fields, &r, &bad, &bad_length);
+  ParseFieldList(fields, &r, &bad, &bad_length);
   char text[kFieldsTextMax];
   for (auto _ : state) {
     for (const Table& t : Tables()) {

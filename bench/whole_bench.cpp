@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fields.h"
+#include "field_text.h"
 
 int main(int argc, char* argv[]) {
   Request r;
@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
   if (!ParseAlternative(argc > 1 ? argv[1] : "two-sided", &r.alternative)) return 2;
   const char* bad;
   std::size_t bad_length;
-  if (!ParseFields("p,mid-p,less,greater,two-sided,central,or,sample-or,ci-low,ci-high", &r, &bad, &bad_length)) {
+  if (!ParseFieldList("p,mid-p,less,greater,two-sided,central,or,sample-or,ci-low,ci-high", &r, &bad, &bad_length)) {
     return 2;
   }
   unsigned long long v[4];

@@ -33,9 +33,9 @@
 #include <vector>
 
 #include "batch.h"
-#include "accurate.h"
-#include "exact_test.h"
-#include "odds_ratio.h"
+#include "accurate/pvalues.h"
+#include "classic/fisher_test.h"
+#include "accurate/odds_ratio.h"
 #include "pvalue_text.h"
 
 namespace {
@@ -218,11 +218,11 @@ bool MatchesWhole(const std::string& got) {
   if (f.size() != 7 || f[0] != f[3]) return false;
   std::uint64_t c[4];
   for (int i = 0; i < 4; ++i) c[i] = static_cast<std::uint64_t>(counts[i]);
-  const Observed o = Observe(c[0], c[1], c[2], c[3]);
+  const Observed o(c[0], c[1], c[2], c[3]);
   const TailSums tails = SumTails(o, true, true);
   const PValueKind kinds[3] = {PValueKind::kLess, PValueKind::kGreater, PValueKind::kTwoSided};
   for (int k = 0; k < 3; ++k) {
-    last = Select(o, tails, kinds[k]);
+    last = PValueFromTails(o, tails, kinds[k]);
     if (format == BatchFormat::kSixDecimals) {
       char text[kPValueTextMax];
       if (f[static_cast<std::size_t>(k) + 1] != std::string(text, FormatFixed6(PValue(last), text))) return false;
@@ -259,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     request.alternative = Alternative::kTwoSided;
     const char* bad;
     std::size_t bad_length;
-    if (!ParseFields("p,less,greater,two-sided,or,ci-low,ci-high", &request, &bad, &bad_length)) std::abort();
+    if (!ParseFieldList("p,less,greater,two-sided,or,ci-low,ci-high", &request, &bad, &bad_length)) std::abort();
   }
   ++data;
   --size;
@@ -279,7 +279,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.layout.entries = whole ? 4 : 5;
   if (columns) {
     options.layout.delimiter = request.separator = delimiter;
-    if (ParseColumns(whole ? "3,1,4,2" : "3,1,4,2,5", false, &options.layout) != nullptr) std::abort();
+    if (ParseColumnList(whole ? "3,1,4,2" : "3,1,4,2,5", false, &options.layout) != nullptr) std::abort();
   }
   options.request = request;
   const char* const names = whole ? "p\tless\tgreater\ttwo-sided\tor\tci-low\tci-high" : "p";

@@ -1,7 +1,7 @@
-// libFuzzer target: arbitrary command lines through the tool's own main.
+// libFuzzer target: arbitrary command lines through the tool's own code.
 //
 // The input is split at NUL bytes into up to eight argument strings. The
-// tool's main (compiled in as FrontEndMain) runs in process with its standard
+// tool's single run or command line, as main chooses them, runs in process with its standard
 // output captured; the result is checked against an independent model of
 // the conversion and the range checks, and against what must hold for any
 // accepted table.
@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "exact_test.h"
+#include "classic/fisher_test.h"
+#include "command_line.h"
+#include "single_run.h"
 
-// The tool's own front end, its main renamed so that it can be called.
-#define main FrontEndMain
-#include "front_end.cpp"
-#undef main
+// The single run's globals, as its conversion left them.
+extern int a, b, c, d, test;
 
 namespace {
 
@@ -97,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int argc = static_cast<int>(argv.size()) - 1;
 
   dup2(null_fd, STDERR_FILENO);  // usage lines are not the fuzzer's business
-  const int status = FrontEndMain(argc, argv.data());
+  // As main does: five or more arguments are a table.
+  const int status = argc >= 6 ? SingleRun(argv.data()) : CommandLine(argc, argv.data());
   dup2(saved_stderr, STDERR_FILENO);
   const std::string out = ReadCaptured();
 

@@ -16,6 +16,7 @@
 #ifndef FISHER2X2_H
 #define FISHER2X2_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -29,9 +30,16 @@ extern "C" {
 #define FISHER2X2_API
 #endif
 
+/* The project's version: the one place it is written. The build, the
+ * packages and fisher2x2_version() take it from here. */
 #define FISHER2X2_VERSION_MAJOR 1
-#define FISHER2X2_VERSION_MINOR 1
+#define FISHER2X2_VERSION_MINOR 2
 #define FISHER2X2_VERSION_PATCH 0
+#define FISHER2X2_STRINGIFY_(x) #x
+#define FISHER2X2_STRINGIFY(x) FISHER2X2_STRINGIFY_(x)
+#define FISHER2X2_VERSION_STRING                                                            \
+  FISHER2X2_STRINGIFY(FISHER2X2_VERSION_MAJOR) "." FISHER2X2_STRINGIFY(FISHER2X2_VERSION_MINOR) \
+  "." FISHER2X2_STRINGIFY(FISHER2X2_VERSION_PATCH)
 
 /* The p-value asked for. */
 enum fisher2x2_alternative {
@@ -57,6 +65,12 @@ enum fisher2x2_alternative {
 #define FISHER2X2_LOG10_PVALUE 0x40u      /* log10_pvalue */
 #define FISHER2X2_ALL 0x7fu
 
+/* The values, every one a double. The struct only grows: a later version
+ * adds members at its end and never moves, removes or retypes one. A
+ * program tells the library the size of the struct it was built with
+ * (fisher2x2_test passes sizeof(fisher2x2_result) of this header), and the
+ * library writes that many bytes and no more: the members it knows, and
+ * NaN in any further member of a newer header that it does not. */
 typedef struct fisher2x2_result {
   double pvalue;       /* the alternative's p-value, the nearest double (0
                           where it lies below the doubles) */
@@ -83,14 +97,29 @@ enum fisher2x2_error {
   FISHER2X2_ELEVEL = 3,       /* conf_level not strictly between 0 and 1 */
   FISHER2X2_EMIDP = 4,        /* mid_pvalue asked with 3 or 4 */
   FISHER2X2_EWANT = 5,        /* a bit of want outside FISHER2X2_ALL */
-  FISHER2X2_ENULL = 6         /* result is null */
+  FISHER2X2_ENULL = 6,        /* result is null */
+  FISHER2X2_ESIZE = 7         /* result_size below the 1.0 struct's, or
+                                 not a whole number of doubles */
 };
 
-/* Fisher's exact test on a b / c d: fills *result with what `want` asks
- * (conf_level is read only for FISHER2X2_INTERVAL) and returns 0, or an
- * error, leaving *result as it was. */
+/* Fisher's exact test on a b / c d: fills the first result_size bytes of
+ * *result with what `want` asks (conf_level is read only for
+ * FISHER2X2_INTERVAL) and returns 0, or an error, leaving *result as it
+ * was. result_size is the size of the caller's fisher2x2_result: at least
+ * the 11 doubles of version 1.0, a whole number of doubles. (Since 1.2.) */
+FISHER2X2_API int fisher2x2_test_sized(uint64_t a, uint64_t b, uint64_t c, uint64_t d, int alternative,
+                                       unsigned want, double conf_level, fisher2x2_result *result,
+                                       size_t result_size);
+
+/* The same with this header's struct: a macro that passes its size, as
+ * zlib's deflateInit passes sizeof(z_stream). The function of that name,
+ * which programs built against 1.0 and 1.1 call, fills the 11 doubles of
+ * 1.0's struct. */
 FISHER2X2_API int fisher2x2_test(uint64_t a, uint64_t b, uint64_t c, uint64_t d, int alternative,
                                  unsigned want, double conf_level, fisher2x2_result *result);
+#define fisher2x2_test(a, b, c, d, alternative, want, conf_level, result) \
+  fisher2x2_test_sized((a), (b), (c), (d), (alternative), (want), (conf_level), (result), \
+                       sizeof(fisher2x2_result))
 
 /* The tool's single-run double: the one-tailed (test = 1) or two-tailed
  * (any other test) p-value that `fisher2x2 a b c d test` writes as

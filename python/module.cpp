@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "api/result_fields.h"
 #include "fisher2x2.h"
 
 namespace py = pybind11;
@@ -32,27 +33,16 @@ py::ssize_t FirstBeyond(const Counts& a, const Counts& b, const Counts& c, const
   return -1;
 }
 
-// The fields `want` asks for, one array each of a's shape (flat, C order),
-// in the order of fisher2x2_result; those not asked for are absent. With
-// snapshot, then copies of a, b, c and d, made by the same threads.
-py::list Compute(const Counts& a, const Counts& b, const Counts& c, const Counts& d, int alternative,
+// The members `want` asks for, by name, one array each of a's shape (flat,
+// C order); those not asked for are absent. With snapshot, also "counts":
+// copies of a, b, c and d, made by the same threads.
+py::dict Compute(const Counts& a, const Counts& b, const Counts& c, const Counts& d, int alternative,
                  unsigned want, double conf_level, int workers, bool snapshot) {
   const py::ssize_t n = a.size();
   if (b.size() != n || c.size() != n || d.size() != n) throw py::value_error("the counts differ in size");
-  // Which fields of fisher2x2_result each bit fills.
-  struct Group {
-    unsigned bit;
-    int first, count;
-  };
-  constexpr Group kGroups[] = {{FISHER2X2_PVALUE, 0, 1},          {FISHER2X2_LOG10_PVALUE, 1, 1},
-                               {FISHER2X2_MID_PVALUE, 2, 1},      {FISHER2X2_TAILS, 3, 4},
-                               {FISHER2X2_ODDS_RATIO, 7, 1},      {FISHER2X2_SAMPLE_ODDS_RATIO, 8, 1},
-                               {FISHER2X2_INTERVAL, 9, 2}};
-  std::vector<int> fields;
-  for (const Group& g : kGroups) {
-    if ((want & g.bit) != 0) {
-      for (int k = 0; k < g.count; ++k) fields.push_back(g.first + k);
-    }
+  std::vector<const ResultField*> fields;
+  for (const ResultField& f : kResultFields) {
+    if ((want & f.bit) != 0) fields.push_back(&f);
   }
   std::vector<py::array_t<double>> out;
   std::vector<double*> data;
@@ -86,9 +76,7 @@ py::list Compute(const Counts& a, const Counts& b, const Counts& c, const Counts
           *status = e;
           return;
         }
-        double values[11];
-        std::memcpy(values, &r, sizeof values);
-        for (std::size_t k = 0; k < fields.size(); ++k) data[k][i] = values[fields[k]];
+        for (std::size_t k = 0; k < fields.size(); ++k) data[k][i] = r.*fields[k]->member;
       }
     };
     int threads = workers < 0 ? static_cast<int>(std::thread::hardware_concurrency()) : workers;
@@ -115,9 +103,13 @@ py::list Compute(const Counts& a, const Counts& b, const Counts& c, const Counts
     }
   }
   if (error != 0) throw py::value_error(fisher2x2_strerror(error));
-  py::list result;
-  for (auto& array : out) result.append(array);
-  for (auto& array : copies) result.append(array);
+  py::dict result;
+  for (std::size_t k = 0; k < fields.size(); ++k) result[fields[k]->name] = out[k];
+  if (snapshot) {
+    py::list counts;
+    for (auto& array : copies) counts.append(array);
+    result["counts"] = counts;
+  }
   return result;
 }
 
@@ -128,13 +120,10 @@ PYBIND11_MODULE(_core, m) {
   m.def("first_beyond", &FirstBeyond, "The first index whose total exceeds 2^63 - 1, or -1.");
   m.def("compute", &Compute, py::arg("a"), py::arg("b"), py::arg("c"), py::arg("d"), py::arg("alternative"),
         py::arg("want"), py::arg("conf_level"), py::arg("workers"), py::arg("snapshot") = false);
-  m.attr("PVALUE") = FISHER2X2_PVALUE;
-  m.attr("LOG10_PVALUE") = FISHER2X2_LOG10_PVALUE;
-  m.attr("MID_PVALUE") = FISHER2X2_MID_PVALUE;
-  m.attr("TAILS") = FISHER2X2_TAILS;
-  m.attr("ODDS_RATIO") = FISHER2X2_ODDS_RATIO;
-  m.attr("SAMPLE_ODDS_RATIO") = FISHER2X2_SAMPLE_ODDS_RATIO;
-  m.attr("INTERVAL") = FISHER2X2_INTERVAL;
+  // The result's members by name, each with the bit of `want` that fills it.
+  py::list fields;
+  for (const ResultField& f : kResultFields) fields.append(py::make_tuple(f.name, f.bit));
+  m.attr("FIELDS") = fields;
   m.attr("TWO_SIDED") = static_cast<int>(FISHER2X2_TWO_SIDED);
   m.attr("LESS") = static_cast<int>(FISHER2X2_LESS);
   m.attr("GREATER") = static_cast<int>(FISHER2X2_GREATER);

@@ -68,7 +68,7 @@ def _counts(values, shape):
             if bad is None or first < bad[0]:
                 bad = (first, name, reason)
         elif bad is None:
-            if kind in "iu" and x.itemsize == 8 and x.flags.c_contiguous:
+            if kind in "iu" and x.itemsize == 8 and x.dtype.isnative and x.flags.c_contiguous:
                 out.append(x.view(np.uint64))  # the same bits
                 views = True
             else:
@@ -89,19 +89,10 @@ class TestResult:
     log10_pvalue; mid_pvalue; less, greater, two_sided and central;
     odds_ratio; sample_odds_ratio; ci_low and ci_high (the dearest)."""
 
-    _GROUPS = {
-        "pvalue": (_core.PVALUE, ("pvalue",)),
-        "log10_pvalue": (_core.LOG10_PVALUE, ("log10_pvalue",)),
-        "mid_pvalue": (_core.MID_PVALUE, ("mid_pvalue",)),
-        "less": (_core.TAILS, ("less", "greater", "two_sided", "central")),
-        "greater": (_core.TAILS, ("less", "greater", "two_sided", "central")),
-        "two_sided": (_core.TAILS, ("less", "greater", "two_sided", "central")),
-        "central": (_core.TAILS, ("less", "greater", "two_sided", "central")),
-        "odds_ratio": (_core.ODDS_RATIO, ("odds_ratio",)),
-        "sample_odds_ratio": (_core.SAMPLE_ODDS_RATIO, ("sample_odds_ratio",)),
-        "ci_low": (_core.INTERVAL, ("ci_low", "ci_high")),
-        "ci_high": (_core.INTERVAL, ("ci_low", "ci_high")),
-    }
+    # Each attribute with the bit that computes it and the attributes the
+    # same bit gives, from the library's table of its result's members.
+    _BITS = dict(_core.FIELDS)
+    _GROUPS = {name: (bit, tuple(n for n, b in _core.FIELDS if b == bit)) for name, bit in _core.FIELDS}
 
     def __init__(self, counts, shape, alternative, conf_level, workers):
         self._counts, self.shape = counts, shape
@@ -112,8 +103,8 @@ class TestResult:
             raise AttributeError(name)
         bit, names = TestResult._GROUPS[name]
         arrays = _core.compute(*self._counts, _ALTERNATIVES[self.alternative], bit, self.conf_level, self.workers)
-        for n, array in zip(names, arrays):
-            array = array.reshape(self.shape)
+        for n in names:
+            array = arrays[n].reshape(self.shape)
             self.__dict__[n] = array[()] if self.shape == () else array
         return self.__dict__[name]
 
@@ -144,12 +135,13 @@ def test(a, b, c, d, alternative="two-sided", conf_level=0.95, workers=1):
     # The p-values at once; the counts copied by the same threads where they
     # are the caller's arrays, so that attributes read later see them as
     # they were at the call.
-    arrays = _core.compute(*counts, code, _core.PVALUE, float(conf_level), int(workers), views)
+    arrays = _core.compute(*counts, code, TestResult._BITS["pvalue"], float(conf_level), int(workers), views)
     if views:
-        counts = arrays[1:]
+        counts = arrays["counts"]
     name = "two-sided" if code == _core.TWO_SIDED else alternative
     result = TestResult(counts, shape, name, float(conf_level), int(workers))
-    result.__dict__["pvalue"] = arrays[0].reshape(shape)[()] if shape == () else arrays[0].reshape(shape)
+    pvalue = arrays["pvalue"].reshape(shape)
+    result.__dict__["pvalue"] = pvalue[()] if shape == () else pvalue
     return result
 
 

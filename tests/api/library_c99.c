@@ -1,0 +1,76 @@
+/* The library from C99: the header compiles as strict C99 (-pedantic
+ * -Werror), and every invalid input gets its error code, leaving the
+ * result as it was. */
+#include <fisher2x2.h>
+
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+static int failures;
+
+static void expect(int ok, const char *what) {
+  if (!ok) {
+    printf("FAIL: %s\n", what);
+    ++failures;
+  }
+}
+
+int main(void) {
+  const uint64_t max = INT64_MAX;
+  const double nan_level = NAN;
+  struct {
+    uint64_t a, b, c, d;
+    int alternative;
+    unsigned want;
+    double level;
+    int error;
+  } cases[] = {
+      {max, 1, 0, 0, FISHER2X2_TWO_SIDED, FISHER2X2_PVALUE, 0.95, FISHER2X2_ETOTAL},
+      {max / 2 + 1, max / 2 + 1, 0, 0, FISHER2X2_TWO_SIDED, FISHER2X2_PVALUE, 0.95, FISHER2X2_ETOTAL},
+      {UINT64_MAX, 0, 0, 0, FISHER2X2_LESS, FISHER2X2_PVALUE, 0.95, FISHER2X2_ETOTAL},
+      {0, 0, 0, UINT64_MAX, FISHER2X2_LESS, FISHER2X2_PVALUE, 0.95, FISHER2X2_ETOTAL},
+      {1, 2, 3, 4, -1, FISHER2X2_PVALUE, 0.95, FISHER2X2_EALTERNATIVE},
+      {1, 2, 3, 4, 5, FISHER2X2_PVALUE, 0.95, FISHER2X2_EALTERNATIVE},
+      {1, 2, 3, 4, FISHER2X2_TWO_SIDED, FISHER2X2_INTERVAL, 0, FISHER2X2_ELEVEL},
+      {1, 2, 3, 4, FISHER2X2_TWO_SIDED, FISHER2X2_INTERVAL, 1, FISHER2X2_ELEVEL},
+      {1, 2, 3, 4, FISHER2X2_TWO_SIDED, FISHER2X2_INTERVAL, -0.5, FISHER2X2_ELEVEL},
+      {1, 2, 3, 4, FISHER2X2_TWO_SIDED, FISHER2X2_INTERVAL, nan_level, FISHER2X2_ELEVEL},
+      {1, 2, 3, 4, FISHER2X2_OBSERVED_SIDE, FISHER2X2_MID_PVALUE, 0.95, FISHER2X2_EMIDP},
+      {1, 2, 3, 4, FISHER2X2_TWO_TAILED, FISHER2X2_MID_PVALUE, 0.95, FISHER2X2_EMIDP},
+      {1, 2, 3, 4, FISHER2X2_LESS, 0x80u, 0.95, FISHER2X2_EWANT},
+      /* valid: a level is read only for the interval; the largest total */
+      {1, 2, 3, 4, FISHER2X2_LESS, FISHER2X2_PVALUE, 7, FISHER2X2_OK},
+      {max - 3, 1, 1, 1, FISHER2X2_GREATER, FISHER2X2_ALL, 0.99, FISHER2X2_OK},
+  };
+  fisher2x2_result r, before;
+  size_t i;
+  memset(&before, 0x5a, sizeof before);
+  for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    char what[96];
+    r = before;
+    sprintf(what, "case %u: error %d", (unsigned)i, cases[i].error);
+    expect(fisher2x2_test(cases[i].a, cases[i].b, cases[i].c, cases[i].d, cases[i].alternative,
+                          cases[i].want, cases[i].level, &r) == cases[i].error, what);
+    if (cases[i].error != FISHER2X2_OK) expect(memcmp(&r, &before, sizeof r) == 0, "result untouched");
+    expect(strlen(fisher2x2_strerror(cases[i].error)) > 0, "a message");
+  }
+  expect(fisher2x2_test(1, 2, 3, 4, FISHER2X2_LESS, FISHER2X2_PVALUE, 0.95, NULL) == FISHER2X2_ENULL, "null");
+
+  /* What is not asked for is NaN; values are what the tool writes. */
+  expect(fisher2x2_test(3, 1, 1, 3, FISHER2X2_TWO_TAILED, FISHER2X2_PVALUE, 0.95, &r) == 0, "3 1 1 3");
+  expect(r.pvalue == 18.0 / 70 && isnan(r.odds_ratio) && isnan(r.ci_low), "3 1 1 3 two-tailed");
+  expect(fisher2x2_classic(3, 1, 1, 3, 1) == 17.0 / 70 || fabs(fisher2x2_classic(3, 1, 1, 3, 1) - 17.0 / 70) < 1e-15,
+         "classic 3 1 1 3 1");
+  expect(isnan(fisher2x2_classic(-1, 2, 3, 4, 1)) && isnan(fisher2x2_classic(12500, 12500, 12500, 12501, 2)),
+         "classic out of range");
+  expect(fabs(fisher2x2_classic(12500, 12500, 12500, 12500, 2) - 1) < 5e-7, "classic at the limit");
+  expect(fisher2x2_test(0, 25000, 25000, 0, FISHER2X2_TWO_SIDED, FISHER2X2_PVALUE | FISHER2X2_LOG10_PVALUE, 0.95,
+                        &r) == 0 && r.pvalue == 0 &&
+             r.log10_pvalue == 15048.75120609124,
+         "-log10 p beyond the doubles");
+  expect(strcmp(fisher2x2_version(), FISHER2X2_VERSION_STRING) == 0, "version");
+  printf("%s\n", failures == 0 ? "library from C99: all checks passed" : "library from C99: failures");
+  return failures != 0;
+}
