@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "arith/uint128.h"
 #include "shortest.h"
 
 static_assert(kPValueTextMax >= kShortestMax, "the shortest decimal's room");
@@ -48,24 +49,11 @@ std::size_t FormatFixed6(double p, char* out) {
 
   std::uint64_t r = 0;
   if (s >= 46 && s < 68) {  // (s >= 46 always holds; stated for the analyser)
-    // V = 15625 m = 15625 (m_hi 2^32 + m_lo) as hi 2^64 + lo.
-    const std::uint64_t t = (m >> 32) * 15625;          // < 2^35
-    const std::uint64_t u = (m & 0xffffffffU) * 15625;  // < 2^46
-    std::uint64_t hi = t >> 32;
-    std::uint64_t lo = t << 32;
-    lo += u;
-    if (lo < u) ++hi;
-
-    const std::uint64_t quotient = s >= 64 ? hi >> (s - 64) : (hi << (64 - s)) | (lo >> s);
-    const unsigned rb = s - 1;  // 45 .. 66
-    bool round, sticky;
-    if (rb >= 64) {
-      round = ((hi >> (rb - 64)) & 1) != 0;
-      sticky = lo != 0 || (hi & ((std::uint64_t{1} << (rb - 64)) - 1)) != 0;
-    } else {
-      round = ((lo >> rb) & 1) != 0;
-      sticky = (lo & ((std::uint64_t{1} << rb) - 1)) != 0;
-    }
+    const U128 v = Mul64(m, 15625);  // V, below 2^67
+    const std::uint64_t quotient = ShiftRight(v, static_cast<int>(s)).lo;
+    const int rb = static_cast<int>(s) - 1;  // 45 .. 66
+    const bool round = BitAt(v, rb);
+    const bool sticky = AnyBelow(v, rb);
     r = quotient + ((round && (sticky || (quotient & 1) != 0)) ? 1 : 0);
   }
 

@@ -99,10 +99,8 @@ DD StirlingError(std::uint64_t n) {
 // G(w) = 1/3 + w/5 + w^2/7 + ... for w <= 2^-12: four double-double terms and
 // a double tail from w^4/11 (below 2^-51) to w^7/17; the omitted terms are
 // below 2^-97 of G.
-constexpr DD kInv5 = dd::Div(DD(1.0), DD(5.0));
 constexpr DD kInv7 = dd::Div(DD(1.0), DD(7.0));
 constexpr DD kInv9 = dd::Div(DD(1.0), DD(9.0));
-constexpr DD kInv3 = dd::Div(DD(1.0), DD(3.0));
 
 // bd0(x, m) = x ln(x/m) + m - x >= 0, with delta = x - m given exactly
 // enough. With s = x + m and v = delta / s,
@@ -127,8 +125,8 @@ DD Bd0(std::uint64_t x, DD m, DD delta) {
       const double tail = 1.0 / 11 + h * (1.0 / 13 + h * (1.0 / 15 + h * (1.0 / 17)));
       DD g = Add(kInv9, Mul(w, DD(tail)));
       g = Add(kInv7, Mul(w, g));
-      g = Add(kInv5, Mul(w, g));
-      g = Add(kInv3, Mul(w, g));
+      g = Add(dd::kFifth, Mul(w, g));
+      g = Add(dd::kThird, Mul(w, g));
       const DD cubic = Mul(Mul(Mul(xd, v), w), g);
       return Add(Mul(delta, v), Add(cubic, cubic));
     }

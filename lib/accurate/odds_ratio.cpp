@@ -36,18 +36,6 @@ using dd::LogToDouble;
 
 // --- The sample odds ratio -------------------------------------------------
 
-int BitLength(U128 x) {
-  int bits = 0;
-  for (std::uint64_t w = x.hi != 0 ? x.hi : x.lo; w != 0; w >>= 1) ++bits;
-  return x.hi != 0 ? bits + 64 : bits;
-}
-
-U128 ShiftLeft(U128 x, int k) {  // 0 <= k < 128, no bits lost
-  if (k == 0) return x;
-  if (k >= 64) return {x.lo << (k - 64), 0};
-  return {(x.hi << k) | (x.lo >> (64 - k)), x.lo << k};
-}
-
 // num / den rounded to nearest, ties to even, for 0 < num, den < 2^127:
 // the quotient's first 54 bits by long division, the rest as a sticky bit.
 double Quotient(U128 num, U128 den) {
@@ -69,7 +57,7 @@ double Quotient(U128 num, U128 den) {
     n = ShiftLeft(n, 1);
   }
   std::uint64_t m = q >> 1;  // 53 bits, the round bit in q & 1
-  if ((q & 1) != 0 && (n.hi != 0 || n.lo != 0 || (m & 1) != 0)) ++m;
+  if ((q & 1) != 0 && (!IsZero(n) || (m & 1) != 0)) ++m;
   return dd::Scale(DD(static_cast<double>(m)), exponent - 52).hi;
 }
 

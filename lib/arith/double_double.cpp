@@ -29,7 +29,7 @@ constexpr DD TwiceAtanh(DD u) {
 
 constexpr DD kPi{3.141592653589793116, 1.2246467991473532e-16};
 
-constexpr DD kLn2Value = TwiceAtanh(Div(DD(1.0), DD(3.0)));  // ln 2 = 2 atanh(1/3)
+constexpr DD kLn2Value = TwiceAtanh(kThird);  // ln 2 = 2 atanh(1/3)
 
 // ln 2 in three parts for exact multiples: kLn2A and kLn2B have at most 32
 // significant bits, so k * kLn2A and k * kLn2B are exact for |k| < 2^21.
@@ -80,8 +80,6 @@ constexpr ExpTable MakeExpTable() {
 }
 constexpr ExpTable kExpTable = MakeExpTable();
 
-constexpr DD kThird = Div(DD(1.0), DD(3.0));
-constexpr DD kFifth = Div(DD(1.0), DD(5.0));
 constexpr DD kInv6 = Div(DD(1.0), DD(6.0));
 constexpr DD kInv24 = Div(DD(1.0), DD(24.0));
 constexpr DD kInv120 = Div(DD(1.0), DD(120.0));

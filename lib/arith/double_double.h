@@ -103,6 +103,11 @@ constexpr DD Div(DD a, DD b) {
   return QuickTwoSum(q1, r / b.hi);
 }
 
+// 1/3 and 1/5, the first coefficients of the atanh series that the
+// logarithm and the saddle-point deviance both sum.
+inline constexpr DD kThird = Div(DD(1.0), DD(3.0));
+inline constexpr DD kFifth = Div(DD(1.0), DD(5.0));
+
 // Multiplies by 2^k exactly (no overflow or underflow in range).
 DD Scale(DD a, int k);
 

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "arith/uint128.h"
+
 namespace {
 
 // A finite double as sign, exponent and a significand with its top bit set
@@ -28,11 +30,6 @@ Unpacked Unpack(double v) {
   }
   return {neg, field - 1075 - 11, (frac | std::uint64_t{1} << 52) << 11};
 }
-
-// A 128-bit working value, hi * 2^64 + lo.
-struct Wide {
-  std::uint64_t hi, lo;
-};
 
 }  // namespace
 
@@ -86,20 +83,17 @@ void SoftExtended::Add(bool neg, std::int32_t exp, std::uint64_t mant) {
   // {y_mant, 0} shifted right by the exponent gap. Bits of y that fall off
   // go into `sticky`: they only ever sit below the rounding position.
   const std::int32_t gap = x_exp - y_exp;
-  Wide y{y_mant, 0};
+  U128 y{y_mant, 0};
   bool sticky = false;
   if (gap >= 128) {
     y = {0, 0};
     sticky = true;
-  } else if (gap >= 64) {
-    const int s = gap - 64;  // y_mant's low s bits fall off
-    sticky = s > 0 && (y_mant & ((std::uint64_t{1} << s) - 1)) != 0;
-    y = {0, y_mant >> s};
-  } else if (gap > 0) {  // only zero bits fall off
-    y = {y_mant >> gap, y_mant << (64 - gap)};
+  } else if (gap > 0) {  // below a gap of 64 only zero bits fall off
+    sticky = AnyBelow(y, gap);
+    y = ShiftRight(y, gap);
   }
 
-  Wide r;
+  U128 r;
   std::int32_t r_exp = x_exp;  // exponent of bit 64 of r
   if (x_neg == y_neg) {
     r.lo = y.lo;
@@ -111,16 +105,14 @@ void SoftExtended::Add(bool neg, std::int32_t exp, std::uint64_t mant) {
       ++r_exp;
     }
   } else {
-    const std::uint64_t borrow = y.lo != 0 ? 1 : 0;
-    r.lo = 0 - y.lo;
-    r.hi = x_mant - y.hi - borrow;
+    r = Minus(U128{x_mant, 0}, y);
     // A nonzero fraction of y below bit 0 is taken as one unit borrowed plus
     // a positive remainder, which stays sticky.
     if (sticky) {
       if (r.lo == 0) --r.hi;
       --r.lo;
     }
-    if (r.hi == 0 && r.lo == 0 && !sticky) {  // exact cancellation gives +0
+    if (IsZero(r) && !sticky) {  // exact cancellation gives +0
       mant_ = 0;
       exp_ = 0;
       neg_ = false;
@@ -128,14 +120,8 @@ void SoftExtended::Add(bool neg, std::int32_t exp, std::uint64_t mant) {
     }
     // A gap of 2 or more leaves at least 127 bits, so the shift below moves
     // sticky bits no higher than bit 0; smaller gaps are exact.
-    const int lz = r.hi != 0 ? __builtin_clzll(r.hi) : 64 + __builtin_clzll(r.lo);
-    if (lz >= 64) {
-      r.hi = r.lo << (lz - 64);
-      r.lo = 0;
-    } else if (lz > 0) {
-      r.hi = (r.hi << lz) | (r.lo >> (64 - lz));
-      r.lo <<= lz;
-    }
+    const int lz = CountLeadingZeros(r);
+    r = ShiftLeft(r, lz);
     r_exp -= lz;
   }
 

@@ -1,5 +1,8 @@
-// Unsigned 128-bit integers from 64-bit words, for products of two counts:
-// portable to targets without a 128-bit type.
+// Unsigned 128-bit integers from 64-bit words, portable to targets without
+// a 128-bit type: products of two counts, the sample odds ratio's division,
+// the software accumulator's working value, the six decimals' rounding and
+// the shortest decimal's products. Every 128-bit operation the project
+// needs is here.
 #ifndef FISHER2X2_ARITH_UINT128_H
 #define FISHER2X2_ARITH_UINT128_H
 
@@ -48,6 +51,40 @@ inline U128 Minus(U128 x, U128 y) {
 inline U128 Plus(U128 x, U128 y) {
   const std::uint64_t lo = x.lo + y.lo;
   return {x.hi + y.hi + (lo < x.lo ? 1 : 0), lo};
+}
+
+inline bool IsZero(U128 x) { return (x.hi | x.lo) == 0; }
+
+// The number of leading zero bits, 128 for 0.
+inline int CountLeadingZeros(U128 x) {
+  if (x.hi != 0) return __builtin_clzll(x.hi);
+  return x.lo != 0 ? 64 + __builtin_clzll(x.lo) : 128;
+}
+
+// The number of significant bits, 0 for 0.
+inline int BitLength(U128 x) { return 128 - CountLeadingZeros(x); }
+
+// x * 2^k, 0 <= k < 128, the bits shifted past bit 127 lost.
+inline U128 ShiftLeft(U128 x, int k) {
+  if (k == 0) return x;
+  if (k >= 64) return {x.lo << (k - 64), 0};
+  return {(x.hi << k) | (x.lo >> (64 - k)), x.lo << k};
+}
+
+// floor(x / 2^k), 0 <= k < 128.
+inline U128 ShiftRight(U128 x, int k) {
+  if (k == 0) return x;
+  if (k >= 64) return {0, x.hi >> (k - 64)};
+  return {x.hi >> k, (x.lo >> k) | (x.hi << (64 - k))};
+}
+
+// Bit k of x, 0 <= k < 128.
+inline bool BitAt(U128 x, int k) { return ((k >= 64 ? x.hi >> (k - 64) : x.lo >> k) & 1) != 0; }
+
+// Whether any of the bits 0 .. k-1 of x is set, 0 < k < 128.
+inline bool AnyBelow(U128 x, int k) {
+  if (k >= 64) return x.lo != 0 || (x.hi & ((std::uint64_t{1} << (k - 64)) - 1)) != 0;
+  return (x.lo & ((std::uint64_t{1} << k) - 1)) != 0;
 }
 
 #endif  // FISHER2X2_ARITH_UINT128_H
