@@ -58,6 +58,34 @@ int main(void) {
   }
   expect(fisher2x2_test(1, 2, 3, 4, FISHER2X2_LESS, FISHER2X2_PVALUE, 0.95, NULL) == FISHER2X2_ENULL, "null");
 
+  /* The caller's struct size: at least 1.0's, whole doubles; a larger one,
+   * from a newer header, gets NaN in the members this library lacks, and
+   * nothing past its size. */
+  {
+    struct {
+      size_t size;
+      int error;
+    } sizes[] = {{0, FISHER2X2_ESIZE},
+                 {sizeof(fisher2x2_result) - sizeof(double), FISHER2X2_ESIZE},
+                 {sizeof(fisher2x2_result) + 1, FISHER2X2_ESIZE},
+                 {sizeof(fisher2x2_result), FISHER2X2_OK},
+                 {sizeof(fisher2x2_result) + 2 * sizeof(double), FISHER2X2_OK}};
+    double box[16];
+    for (i = 0; i < sizeof sizes / sizeof sizes[0]; ++i) {
+      size_t k, filled = sizes[i].size / sizeof(double);
+      int error;
+      memset(box, 0x5a, sizeof box);
+      error = fisher2x2_test_sized(3, 1, 1, 3, FISHER2X2_OBSERVED_SIDE, FISHER2X2_PVALUE, 0.95, (fisher2x2_result *)box,
+                                   sizes[i].size);
+      expect(error == sizes[i].error, "the struct's size checked");
+      expect(error != FISHER2X2_OK || box[0] == 17.0 / 70 || fabs(box[0] - 17.0 / 70) < 1e-15, "its p-value");
+      for (k = 1; k < filled && error == FISHER2X2_OK; ++k) expect(isnan(box[k]), "NaN where not asked or unknown");
+      for (k = error == FISHER2X2_OK ? filled : 0; k < 16; ++k) {
+        expect(memcmp(&box[k], &box[15], sizeof(double)) == 0 || k == 15, "nothing written past the size");
+      }
+    }
+  }
+
   /* What is not asked for is NaN; values are what the tool writes. */
   expect(fisher2x2_test(3, 1, 1, 3, FISHER2X2_TWO_TAILED, FISHER2X2_PVALUE, 0.95, &r) == 0, "3 1 1 3");
   expect(r.pvalue == 18.0 / 70 && isnan(r.odds_ratio) && isnan(r.ci_low), "3 1 1 3 two-tailed");
