@@ -61,34 +61,67 @@ void ExpectPValue(const std::string& text, double v, const std::string& where) {
   }
 }
 
-TEST(Library, EveryFieldAsBatchModeWritesIt) {
+// One planner serves both: what is checked here is the C interface's
+// conversion of its values against the tool's text, for every alternative,
+// the design's two conventions among them (a line's test selector), and the
+// classic double against the single run's six decimals.
+TEST(Library, EveryValueAsBatchModeWritesIt) {
   const std::vector<Counts> tables = Tables();
-  std::string input;
-  for (const Counts& t : tables) {
-    input += std::to_string(t.a) + ' ' + std::to_string(t.b) + ' ' + std::to_string(t.c) + ' ' +
-             std::to_string(t.d) + '\n';
-  }
+  const char* const kAll = "-fp,mid-p,less,greater,two-sided,central,or,sample-or,ci-low,ci-high";
   const struct {
-    const char* name;
+    const char* name;  // --alternative, or null: the design's, by the line's selector
+    int test;          // that selector, 0 for none
     int alternative;
-  } alternatives[] = {{"less", FISHER2X2_LESS}, {"greater", FISHER2X2_GREATER}, {"two-sided", FISHER2X2_TWO_SIDED}};
-  for (const auto& alt : alternatives) {
-    const Result precise = Tool({std::string("-bpa") + alt.name,
-                                 "-fp,mid-p,less,greater,two-sided,central,or,sample-or,ci-low,ci-high",
-                                 "--conf-level=0.9"},
-                                nullptr, input);
-    const Result log10 = Tool({std::string("-bla") + alt.name}, nullptr, input);
-    ASSERT_EQ(precise.status, 0) << precise.err;
-    std::istringstream p_lines(precise.out), l_lines(log10.out);
+  } rows[] = {{"less", 0, FISHER2X2_LESS},
+              {"greater", 0, FISHER2X2_GREATER},
+              {"two-sided", 0, FISHER2X2_TWO_SIDED},
+              {nullptr, 1, FISHER2X2_OBSERVED_SIDE},
+              {nullptr, 2, FISHER2X2_TWO_TAILED}};
+  for (const auto& row : rows) {
+    std::string input;
     for (const Counts& t : tables) {
-      std::string p_line, l_line;
-      ASSERT_TRUE(std::getline(p_lines, p_line) && std::getline(l_lines, l_line));
+      input += std::to_string(t.a) + ' ' + std::to_string(t.b) + ' ' + std::to_string(t.c) + ' ' +
+               std::to_string(t.d) + (row.test != 0 ? ' ' + std::to_string(row.test) : "") + '\n';
+    }
+    // At most four arguments: five are a single run.
+    auto args = [&](const std::string& mode, std::vector<std::string> more) {
+      std::vector<std::string> a = {row.name != nullptr ? mode + "a" : mode};
+      if (row.name != nullptr) a.emplace_back(row.name);
+      a.insert(a.end(), more.begin(), more.end());
+      return a;
+    };
+    // Every field where there is an alternative, p alone otherwise.
+    const bool all = row.name != nullptr;
+    const Result precise = Tool(args("-bp", all ? std::vector<std::string>{kAll, "--conf-level=0.9"}
+                                                : std::vector<std::string>{}),
+                                nullptr, input);
+    const Result log10 = Tool(args("-bl", {}), nullptr, input), six = Tool(args("-b", {}), nullptr, input);
+    ASSERT_EQ(precise.status, 0) << precise.err;
+    std::istringstream p_lines(precise.out), l_lines(log10.out), s_lines(six.out);
+    for (const Counts& t : tables) {
+      std::string p_line, l_line, s_line;
+      ASSERT_TRUE(std::getline(p_lines, p_line) && std::getline(l_lines, l_line) && std::getline(s_lines, s_line));
       const std::vector<std::string> f = Fields(p_line);
-      ASSERT_EQ(f.size(), 10u) << p_line;
       fisher2x2_result r;
-      ASSERT_EQ(fisher2x2_test(t.a, t.b, t.c, t.d, alt.alternative, FISHER2X2_ALL, 0.9, &r), 0);
-      const std::string where = std::string(alt.name) + " " + std::to_string(t.a) + " " + std::to_string(t.b) + " " +
-                                std::to_string(t.c) + " " + std::to_string(t.d);
+      ASSERT_EQ(fisher2x2_test(t.a, t.b, t.c, t.d, row.alternative,
+                               all ? FISHER2X2_ALL : FISHER2X2_PVALUE | FISHER2X2_LOG10_PVALUE, 0.9, &r),
+                0);
+      const std::string where = std::string(row.name != nullptr ? row.name : "test") + " " + std::to_string(t.a) +
+                                " " + std::to_string(t.b) + " " + std::to_string(t.c) + " " + std::to_string(t.d) +
+                                " " + std::to_string(row.test);
+      EXPECT_EQ(std::strtod(l_line.c_str(), nullptr), r.log10_pvalue) << where;
+      if (!all) {
+        ASSERT_EQ(f.size(), 1u) << p_line;
+        ExpectPValue(f[0], r.pvalue, where);
+        if (t.a + t.b + t.c + t.d > 50000) continue;
+        char text[32];
+        std::snprintf(text, sizeof text, "%10.6f",
+                      fisher2x2_classic(static_cast<int>(t.a), static_cast<int>(t.b), static_cast<int>(t.c),
+                                        static_cast<int>(t.d), row.test));
+        EXPECT_EQ(s_line, text) << where;
+        continue;
+      }
+      ASSERT_EQ(f.size(), 10u) << p_line;
       const double p_values[] = {r.pvalue, r.mid_pvalue, r.less, r.greater, r.two_sided, r.central};
       for (int k = 0; k < 6; ++k) ExpectPValue(f[static_cast<std::size_t>(k)], p_values[k], where);
       const double ratios[] = {r.odds_ratio, r.sample_odds_ratio, r.ci_low, r.ci_high};
@@ -96,40 +129,6 @@ TEST(Library, EveryFieldAsBatchModeWritesIt) {
         const double written = std::strtod(f[static_cast<std::size_t>(k) + 6].c_str(), nullptr);
         EXPECT_TRUE(written == ratios[k] || (std::isnan(written) && std::isnan(ratios[k]))) << where << " " << k;
       }
-      EXPECT_EQ(std::strtod(l_line.c_str(), nullptr), r.log10_pvalue) << where;
-    }
-  }
-}
-
-// The design's conventions: the accurate value as --precise writes the
-// line's test, and the classic double as the single run's six decimals.
-TEST(Library, ConventionsAndTheClassicDouble) {
-  std::string input;
-  std::vector<Counts> tables = Tables();
-  for (const Counts& t : tables) {
-    for (int test : {1, 2}) {
-      input += std::to_string(t.a) + ' ' + std::to_string(t.b) + ' ' + std::to_string(t.c) + ' ' +
-               std::to_string(t.d) + ' ' + std::to_string(test) + '\n';
-    }
-  }
-  const Result precise = Tool({"-bp"}, nullptr, input);
-  const Result six = Tool({"-b"}, nullptr, input);
-  std::istringstream p_lines(precise.out), s_lines(six.out);
-  for (const Counts& t : tables) {
-    for (int test : {1, 2}) {
-      std::string p_line, s_line;
-      ASSERT_TRUE(std::getline(p_lines, p_line) && std::getline(s_lines, s_line));
-      fisher2x2_result r;
-      ASSERT_EQ(fisher2x2_test(t.a, t.b, t.c, t.d, test == 1 ? FISHER2X2_OBSERVED_SIDE : FISHER2X2_TWO_TAILED,
-                               FISHER2X2_PVALUE, 0.95, &r),
-                0);
-      ExpectPValue(p_line, r.pvalue, p_line);
-      if (t.a + t.b + t.c + t.d > 50000) continue;
-      char text[32];
-      std::snprintf(text, sizeof text, "%10.6f",
-                    fisher2x2_classic(static_cast<int>(t.a), static_cast<int>(t.b), static_cast<int>(t.c),
-                                      static_cast<int>(t.d), test));
-      EXPECT_EQ(s_line, text);
     }
   }
 }
