@@ -35,6 +35,8 @@ bool holding;         // nothing is written before the header, whose names may b
 bool header_fault;
 long long reported, unreported;  // malformed lines
 
+constexpr char kMark[3] = {'\xef', '\xbb', '\xbf'};  // UTF-8's byte-order mark
+
 // Writes straight to standard output; a failure ends the output.
 bool WriteOut(const char* p, std::size_t n) {
   if (WriteAll(STDOUT_FILENO, p, n)) return true;
@@ -214,6 +216,7 @@ int RunBatch(int fd, const char* name, const BatchOptions& how) {
   out_failed = false;
   reported = unreported = 0;
   int status = 0;
+  bool mark_pending = how.header;  // the byte-order mark may be yet to come
   std::size_t start = 0, end = 0;
   long long line = 0;
   for (;;) {
@@ -272,6 +275,12 @@ int RunBatch(int fd, const char* name, const BatchOptions& how) {
       break;
     }
     end += static_cast<std::size_t>(n);
+    // With --header, a UTF-8 byte-order mark that starts the input is
+    // skipped, as spreadsheets write one; it is not written back.
+    if (mark_pending && (end >= sizeof kMark || std::memcmp(in_buf, kMark, end) != 0)) {
+      if (end >= sizeof kMark && std::memcmp(in_buf, kMark, sizeof kMark) == 0) start = sizeof kMark;
+      mark_pending = false;
+    }
   }
   if (!Flush()) return 1;
   if (unreported > 0) {

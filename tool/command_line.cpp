@@ -18,13 +18,23 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 -b [-p | -l] [-kH] [-a NAME] [-f LIST] [-c LIST] [-d C]\n"
-    "                 [--conf-level=L] [file]\n";
+    "       fisher2x2 -b[p|l][kH] [--fields=LIST] [file]\n"
+    "       fisher2x2 -b[p|l][kH]a NAME [--fields=LIST] [file]\n"
+    "       fisher2x2 -b[p|l][kH]a NAME -cLIST [file]\n"
+    "       fisher2x2 -b[p|l][kH] -cLIST [-dC] [file]\n"
+    "       fisher2x2 -h | -V\n"
+    "Five or more arguments are always a table a b c d test: options go in\n"
+    "at most four (--conf-level=L in the place of one shown).\n";
 
 constexpr char kHelp[] =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 -b [-p | -l] [-kH] [-a NAME] [-f LIST] [-c LIST] [-d C]\n"
-    "                 [--conf-level=L] [file]\n"
+    "       fisher2x2 -b[p|l][kH] [--fields=LIST] [file]\n"
+    "       fisher2x2 -b[p|l][kH]a NAME [--fields=LIST] [file]\n"
+    "       fisher2x2 -b[p|l][kH]a NAME -cLIST [file]\n"
+    "       fisher2x2 -b[p|l][kH] -cLIST [-dC] [file]\n"
+    "       fisher2x2 -h | -V\n"
+    "Five or more arguments are always a table a b c d test: options go in\n"
+    "at most four (--conf-level=L in the place of one shown).\n"
     "\n"
     "Fisher's exact test on the 2x2 table   a b\n"
     "                                       c d\n"
@@ -39,9 +49,8 @@ constexpr char kHelp[] =
     "Writes the p-value as \"%10.6f\" (six decimals, right-aligned in ten\n"
     "columns) with no line end, and exits 0. Counts out of range write\n"
     "nothing and exit 0. Arguments are read like atoi; numerals beyond the\n"
-    "32-bit range saturate. Five or more arguments are always a table: give\n"
-    "the options below in at most four (-ba less, --fields=p,or). For larger\n"
-    "tables use --batch.\n"
+    "32-bit range saturate. For larger tables use --batch; cluster its\n"
+    "options and attach their values (-bpa less, --fields=p,or, -c2,3,4,5).\n"
     "\n"
     "  -b, --batch    read one table \"a b c d test\" per line from file, or\n"
     "                 standard input if there is none or it is -, and write\n"

@@ -1,9 +1,7 @@
 // fisher2x2: the p-value of Fisher's exact test on 2x2 tables.
 //
 //   fisher2x2 a b c d test
-//   fisher2x2 --batch [--precise | --log10] [--alternative NAME]
-//             [--fields LIST] [--conf-level L] [--header] [--keep]
-//             [--columns LIST [--delimiter C]] [file]
+//   fisher2x2 -b[p|l][kH][a NAME] [--fields=LIST | -cLIST] [file]
 //
 // The first form writes the one-tailed (test = 1) or two-tailed (any other
 // test) p-value as "%10.6f" with no line end, and exits 0. Counts below 0 or

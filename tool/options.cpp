@@ -85,7 +85,8 @@ const char* MissingValue(int key) {
 
 // Such a decimal is M / 10^k with M < 2^53 and k <= 22, both exact
 // doubles, so one division rounds it correctly, as strtod would.
-bool ParseLevel(const char* text, double* level) {
+const char* ParseLevel(const char* text, double* level) {
+  constexpr const char* kNotALevel = "--conf-level must be a decimal strictly between 0 and 1";
   std::uint64_t m = 0;
   int digits = 0, scale = 0;  // value = m * 10^scale
   bool any = false, point = false;
@@ -99,30 +100,30 @@ bool ParseLevel(const char* text, double* level) {
         if (point) --scale;
         continue;
       }
-      if (++digits > 15) return false;
+      if (++digits > 15) return "--conf-level takes a decimal of at most 15 significant digits";
       m = m * 10 + static_cast<std::uint64_t>(*p - '0');
       if (point) --scale;
     } else {
       break;
     }
   }
-  if (!any) return false;
+  if (!any) return kNotALevel;
   if (*p == 'e' || *p == 'E') {
     ++p;
     const bool negative = *p == '-';
     if (*p == '+' || *p == '-') ++p;
     int e = 0;
-    if (*p < '0' || *p > '9') return false;
+    if (*p < '0' || *p > '9') return kNotALevel;
     for (; *p >= '0' && *p <= '9'; ++p) {
       if (e < 1000) e = e * 10 + (*p - '0');
     }
     scale += negative ? -e : e;
   }
-  if (*p != '\0' || m == 0 || scale < -22 || scale > 0) return false;
+  if (*p != '\0' || m == 0 || scale < -22 || scale > 0) return kNotALevel;
   double power = 1;
   for (int i = 0; i < -scale; ++i) power *= 10;  // exact up to 10^22
   *level = static_cast<double>(m) / power;
-  return *level < 1;
+  return *level < 1 ? nullptr : kNotALevel;
 }
 
 bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
@@ -221,9 +222,7 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
         break;
       }
       default:  // kConfLevel
-        if (!ParseLevel(value, &request.conf_level)) {
-          return Fail(fault, "--conf-level must be a decimal strictly between 0 and 1", value);
-        }
+        if (const char* text = ParseLevel(value, &request.conf_level)) return Fail(fault, text, value);
         break;
     }
   }

@@ -30,7 +30,7 @@ struct Fault {
 bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault);
 
 // A level strictly between 0 and 1: a decimal of at most 15 significant
-// digits (and an exponent), read in full.
-bool ParseLevel(const char* text, double* level);
+// digits (and an exponent), read in full. Returns null, or what is wrong.
+const char* ParseLevel(const char* text, double* level);
 
 #endif  // FISHER2X2_TOOL_OPTIONS_H

@@ -22,7 +22,8 @@ void SortEntries(LineLayout* layout) {
   }
 }
 
-enum class Numeral { kOk, kNotInteger, kBeyond };
+// kBeyondLimit: a count that fits 64 bits unsigned but passes 2^63 - 1.
+enum class Numeral { kOk, kNotInteger, kBeyond, kBeyondLimit };
 
 // A strict numeral from p: one optional sign and decimal digits, up to the
 // first other byte, which *next receives. 64-bit signed range.
@@ -48,7 +49,9 @@ enum class Numeral { kOk, kNotInteger, kBeyond };
   *next = p;
   if (p == digits) return Numeral::kNotInteger;
   constexpr std::uint64_t kMaxMagnitude = std::uint64_t{1} << 63;  // of -2^63
-  if (beyond || magnitude > kMaxMagnitude - (negative ? 0 : 1)) return Numeral::kBeyond;
+  if (beyond || magnitude > kMaxMagnitude - (negative ? 0 : 1)) {
+    return beyond || negative ? Numeral::kBeyond : Numeral::kBeyondLimit;
+  }
   *value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
   return Numeral::kOk;
 }
@@ -64,7 +67,11 @@ void Fault(ParsedLine* out, const char* fault, int position, Rest rest = Rest::k
 
 bool NumeralFault(Numeral n, int position, ParsedLine* out) {
   if (n == Numeral::kOk) return false;
-  Fault(out, n == Numeral::kBeyond ? "is beyond the 64-bit range" : "is not an integer", position);
+  Fault(out,
+        n == Numeral::kBeyond        ? "is beyond the 64-bit range"
+        : n == Numeral::kBeyondLimit ? "is beyond 2^63 - 1"
+                                     : "is not an integer",
+        position);
   return true;
 }
 
@@ -106,7 +113,13 @@ void PickColumns(const LineLayout& layout, const char* p, const char* end, std::
     // Columns are short: a plain loop beats memchr's setup.
     for (; column < layout.column[k]; ++column) {
       while (start < end && *start != layout.delimiter) ++start;
-      if (start == end) return Fault(out, "is missing", layout.column[k]);
+      if (start == end) {
+        // Split on tabs by default: a line without one is likely split otherwise.
+        const bool untabbed = layout.delimiter == '\t' && std::memchr(p, '\t', end - p) == nullptr;
+        return Fault(out, untabbed ? "is missing: the line has no tab (columns are split on tabs; -d C splits on C)"
+                                   : "is missing",
+                     layout.column[k]);
+      }
       ++start;
     }
     stop = start;
@@ -192,7 +205,7 @@ void ParseLine(const LineLayout& layout, const char* p, const char* end, ParsedL
     out->counts[i] = static_cast<std::uint64_t>(v[i]);
     n += out->counts[i];
     if (n > static_cast<std::uint64_t>(INT64_MAX)) {
-      Fault(out, "the total is beyond the 64-bit range", 0, out->rest);
+      Fault(out, "the total is beyond 2^63 - 1", 0, out->rest);
       return;
     }
   }
@@ -209,6 +222,11 @@ const char* ReadHeader(LineLayout* layout, const char* p, const char* end, char*
     while (s < stop && IsBlank(*s)) ++s;
     const char* e = stop;
     while (e > s && IsBlank(e[-1])) --e;
+    // A name in double quotes, as R's write.csv and spreadsheets write them.
+    if (e - s >= 2 && *s == '"' && e[-1] == '"') {
+      ++s;
+      --e;
+    }
     for (int k = 0; k < layout->columns; ++k) {
       if (layout->name[k] == nullptr || layout->name_length[k] != static_cast<std::size_t>(e - s) ||
           std::memcmp(layout->name[k], s, layout->name_length[k]) != 0) {

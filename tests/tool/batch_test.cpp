@@ -173,13 +173,13 @@ TEST(Batch, OddInput) {
        "1 1 1 1 18446744073709551617\n1 1 1 1 000123456789012345678901\n"
        "9223372036854775807 1 0 0 1\n5000000000000000000 5000000000000000000 0 0 1\n",
        "\n\n\n\n\n\n\n",
-       "fisher2x2: line 1: field 1 is beyond the 64-bit range\n"
+       "fisher2x2: line 1: field 1 is beyond 2^63 - 1\n"
        "fisher2x2: line 2: field 5 is beyond the 64-bit range\n"
        "fisher2x2: line 3: field 5 is beyond the 64-bit range\n"
        "fisher2x2: line 4: field 5 is beyond the 64-bit range\n"
        "fisher2x2: line 5: field 5 is beyond the 64-bit range\n"
-       "fisher2x2: line 6: the total is beyond the 64-bit range\n"
-       "fisher2x2: line 7: the total is beyond the 64-bit range\n", 1},
+       "fisher2x2: line 6: the total is beyond 2^63 - 1\n"
+       "fisher2x2: line 7: the total is beyond 2^63 - 1\n", 1},
       {"longest line", {"-b"}, std::string(65527, ' ') + "3 1 1 3 2\n", "  0.257143\n", "", 0},
       {"one byte too long", {"-b"}, std::string(65528, ' ') + "3 1 1 3 2\n3 1 1 3 1\n", "\n  0.242857\n",
        "fisher2x2: line 1: longer than 65536 bytes\n", 1},
@@ -235,6 +235,15 @@ TEST(Batch, FilesUsersHave) {
        "fisher2x2: line 1: column 2 is not an integer\n", 1},
       {"a column beyond the line", {"-bpa", "less", "-c1,2,3,7"}, "3\t1\t1\t3\t0\n3\t1\t1\t3\t0\t0\t3\n",
        "\n0.9857142857142858\n", "fisher2x2: line 1: column 7 is missing\n", 1},
+      {"split on tabs, a line without one", {"-bpa", "less", "-c2,3,4,5"}, "x 3 1 1 3\n", "\n",
+       "fisher2x2: line 1: column 2 is missing: the line has no tab (columns are split on tabs; -d C splits on C)\n",
+       1},
+      {"R's quoted names, a byte-order mark", {"-bHpa", "less", "-d,", "-cb,c,d,e"},
+       "\xef\xbb\xbf\"a\",\"b\",\"c\", \"d\" ,e\nq,3,1,1,3\n", "p\n0.9857142857142858\n", "", 0},
+      {"a byte-order mark, kept", {"-bkHa", "less", "-cb,c,d,e"}, "\xef\xbb\xbf" "a\tb\tc\td\te\nq\t3\t1\t1\t3\n",
+       "a\tb\tc\td\te\tp\nq\t3\t1\t1\t3\t  0.985714\n", "", 0},
+      {"a byte-order mark needs --header", {"-bpa", "less"}, "\xef\xbb\xbf" "3 1 1 3\n", "\n",
+       "fisher2x2: line 1: field 1 is not an integer\n", 1},
       {"missing name", {"-bHa", "less", "-ccase_alt,case_ref,ctrl_alt,ctrl_ref"}, head + tsv, "",
        "fisher2x2: no column named case_alt in the header\n" + usage, 2},
       {"duplicate name", {"-bHa", "less", "-cgene,case_ref,ctrl_alt,ctrl_ref"}, "gene\tcase_ref\tctrl_alt\tctrl_ref\tgene\n",
@@ -334,6 +343,8 @@ TEST(Batch, MisuseIsAUsageError) {
       {{"-b", "--conf-level=1.5"}, "--conf-level must be a decimal strictly between 0 and 1: 1.5"},
       {{"-b", "--conf-level=abc"}, "--conf-level must be a decimal strictly between 0 and 1: abc"},
       {{"-b", "--conf-level=0.9x"}, "--conf-level must be a decimal strictly between 0 and 1: 0.9x"},
+      {{"-b", "--conf-level=0.1234567890123456"},
+       "--conf-level takes a decimal of at most 15 significant digits: 0.1234567890123456"},
       {{"-b", "--conf-level"}, "--conf-level needs a value"},
       {{"-k"}, "this option needs --batch: --keep"},
       {{"--header"}, "this option needs --batch: --header"},

@@ -19,8 +19,13 @@ extern char** environ;
 // The usage lines, on standard error for every misuse.
 constexpr const char* kUsageText =
     "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 -b [-p | -l] [-kH] [-a NAME] [-f LIST] [-c LIST] [-d C]\n"
-    "                 [--conf-level=L] [file]\n";
+    "       fisher2x2 -b[p|l][kH] [--fields=LIST] [file]\n"
+    "       fisher2x2 -b[p|l][kH]a NAME [--fields=LIST] [file]\n"
+    "       fisher2x2 -b[p|l][kH]a NAME -cLIST [file]\n"
+    "       fisher2x2 -b[p|l][kH] -cLIST [-dC] [file]\n"
+    "       fisher2x2 -h | -V\n"
+    "Five or more arguments are always a table a b c d test: options go in\n"
+    "at most four (--conf-level=L in the place of one shown).\n";
 
 struct Result {
   std::string out, err;
