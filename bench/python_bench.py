@@ -6,6 +6,8 @@
 
   module    fisher2x2.test(a, b, c, d).pvalue, one worker (best of 7)
   workers   the same with workers=2 (best of 7)
+  strided   both again on the columns of one (n, 2, 2) array, as a stacked
+            array or a pandas frame gives them (strided, not contiguous)
   scipy     scipy.stats.fisher_exact in a loop over the first SCIPY_SAMPLE
             tables, scaled to TABLES
   dask      a LocalCluster of 2 single-threaded worker processes mapping the
@@ -52,8 +54,14 @@ def main():
     for i in range(sample):
         fisher_exact([[a[i], b[i]], [c[i], d[i]]])
     scipy = (time.perf_counter() - start) / sample * n
+    table = np.stack([np.stack([a, b], -1), np.stack([c, d], -1)], -2)
+    columns = (table[:, 0, 0], table[:, 0, 1], table[:, 1, 0], table[:, 1, 1])
+    one_strided = best(lambda: fisher2x2.test(*columns).pvalue, 7)
+    two_strided = best(lambda: fisher2x2.test(*columns, workers=2).pvalue, 7)
     print(f"module, one worker: {one:.3f} s ({one / n * 1e9:.0f} ns a table)")
     print(f"module, workers=2: {two:.3f} s, {one / two:.2f} times one worker")
+    print(f"strided columns of an (n, 2, 2) array: one worker {one_strided:.3f} s, workers=2 {two_strided:.3f} s, "
+          f"{one_strided / two_strided:.2f} times one worker")
     print(f"SciPy fisher_exact loop (scaled from {sample}): {scipy:.0f} s, {scipy / one:.0f} times the module")
 
     import dask.array as da

@@ -6,11 +6,14 @@
     >>> r = fisher2x2.test([1, 0], 19, 6, [14, 0])
     >>> r.pvalue, r.odds_ratio
 
-Counts are 64-bit (a + b + c + d at most 2^63 - 1): integer arrays, Python
-ints, or float arrays whose values are whole numbers. Every value is the
+Counts are 64-bit (a + b + c + d at most 2^63 - 1): integer or boolean
+arrays of either byte order, Python ints, or float arrays whose values are
+whole numbers (NaN gives NaN), in any layout. Every value is the
 double that the fisher2x2 tool writes in batch mode (--precise, --log10,
 --fields), the same bits on every machine, with one thread or many.
 """
+
+import numbers
 
 import numpy as np
 
@@ -40,46 +43,53 @@ def _index(shape, flat):
 
 
 def _counts(values, shape):
-    """The four count arrays as contiguous uint64 of the broadcast shape
-    (views of contiguous 64-bit integer arrays, not copies), and whether any
-    is a view; ValueError naming the first offending index."""
-    out, bad, views = [], None, False
+    """The four count arrays broadcast to the shape, as the module reads
+    them (any layout and byte order: its threads check and copy them), and
+    the mask of missing elements or None. Python ints beyond 64 bits and
+    other objects are converted here; a dtype that holds no counts is a
+    TypeError, a count that is none a ValueError naming its index."""
+    out, missing = [], None
     for name, x in zip("abcd", values):
+        if isinstance(x, np.ma.MaskedArray):
+            mask = np.ma.getmaskarray(x)
+            if mask.any():
+                mask = np.broadcast_to(mask, shape)
+                missing = mask if missing is None else missing | mask
+            x = x.data
         x = np.broadcast_to(x, shape)
         kind = x.dtype.kind
-        if kind in "bu":
-            mask = x > _MAX_TOTAL if kind == "u" else np.zeros(shape, bool)
-            reason = "is beyond 2^63 - 1"
-        elif kind == "i":
-            mask = x < 0
-            reason = "is negative"
-        elif kind == "f":
-            with np.errstate(invalid="ignore"):
-                mask = ~(np.isfinite(x) & (x >= 0) & (x < 2.0**63) & (np.floor(x) == x))
-            reason = "is not a whole number from 0 to 2^63 - 1"
-        else:  # Python ints beyond 64 bits, strings, other objects
+        if kind == "f" and x.dtype.itemsize not in (4, 8):  # float16, long double
+            x = x.astype(np.float64)
+        elif kind == "O":  # Python ints, beyond 64 bits among them
             flat = x.reshape(-1)
-            mask = np.array(
-                [not (isinstance(v, (int, np.integer)) and 0 <= int(v) <= _MAX_TOTAL) for v in flat], bool
-            ).reshape(shape)
-            reason = "is not an integer from 0 to 2^63 - 1"
-        if mask.any():
-            first = int(np.argmax(mask.reshape(-1)))
-            if bad is None or first < bad[0]:
-                bad = (first, name, reason)
-        elif bad is None:
-            if kind in "iu" and x.itemsize == 8 and x.dtype.isnative and x.flags.c_contiguous:
-                out.append(x.view(np.uint64))  # the same bits
-                views = True
-            else:
-                out.append(np.ascontiguousarray(x, dtype=np.uint64))
-    if bad is not None:
-        first, name, reason = bad
-        raise ValueError(f"count {name} at index {_index(shape, first)} {reason}")
-    beyond = _core.first_beyond(*out)
-    if beyond >= 0:
-        raise ValueError(f"the total at index {_index(shape, beyond)} is beyond 2^63 - 1")
-    return out, views
+            good = np.array([isinstance(v, (int, np.integer)) and not isinstance(v, bool)
+                             and 0 <= int(v) <= _MAX_TOTAL for v in flat], bool)
+            if not good.all():
+                first = int(np.argmin(good))
+                raise ValueError(f"count {name} at index {_index(shape, first)} is not an integer "
+                                 "from 0 to 2^63 - 1")
+            x = np.array([int(v) for v in flat], np.uint64).reshape(shape)
+        elif kind not in "biuf":
+            raise TypeError(f"count {name} must hold integers, booleans or floats, not {x.dtype}")
+        out.append(x)
+    return out, missing
+
+
+def _workers(workers):
+    if isinstance(workers, bool) or not isinstance(workers, (int, np.integer)):
+        raise TypeError(f"workers must be an integer: a number of threads, or -1 for all cores, not {workers!r}")
+    if workers == 0 or workers < -1 or workers > 2**31 - 1:
+        raise ValueError(f"workers must be a number of threads from 1 to 2^31 - 1, or -1 for all cores, "
+                         f"not {workers!r}")
+    return int(workers)
+
+
+def _conf_level(level):
+    if isinstance(level, (bool, np.bool_)) or not isinstance(level, numbers.Real):
+        raise TypeError(f"conf_level must be a real number, not {level!r}")
+    if not 0 < float(level) < 1:
+        raise ValueError(f"conf_level must lie strictly between 0 and 1, not {level!r}")
+    return float(level)
 
 
 class TestResult:
@@ -87,26 +97,38 @@ class TestResult:
     an array of that shape (a float for a 0-d call), computed when first
     read, with the others of its group: pvalue (computed at once);
     log10_pvalue; mid_pvalue; less, greater, two_sided and central;
-    odds_ratio; sample_odds_ratio; ci_low and ci_high (the dearest)."""
+    odds_ratio; sample_odds_ratio; ci_low and ci_high (the dearest). A table
+    with a NaN count is NaN in every attribute; one with a masked count
+    (a masked array's) is masked in every attribute, which are then masked
+    arrays."""
 
     # Each attribute with the bit that computes it and the attributes the
     # same bit gives, from the library's table of its result's members.
     _BITS = dict(_core.FIELDS)
     _GROUPS = {name: (bit, tuple(n for n, b in _core.FIELDS if b == bit)) for name, bit in _core.FIELDS}
 
-    def __init__(self, counts, shape, alternative, conf_level, workers):
-        self._counts, self.shape = counts, shape
+    def __init__(self, counts, missing, masked, shape, alternative, conf_level, workers):
+        self._counts, self._missing, self._masked, self.shape = counts, missing, masked, shape
         self.alternative, self.conf_level, self.workers = alternative, conf_level, workers
+
+    def _keep(self, arrays, names):
+        for n in names:
+            array = arrays[n].reshape(self.shape)
+            if self._masked is not None:
+                array = np.ma.masked_array(array, mask=self._masked)
+            self.__dict__[n] = array[()] if self.shape == () else array
 
     def __getattr__(self, name):
         if name not in TestResult._GROUPS:
             raise AttributeError(name)
         bit, names = TestResult._GROUPS[name]
-        arrays = _core.compute(*self._counts, _ALTERNATIVES[self.alternative], bit, self.conf_level, self.workers)
-        for n in names:
-            array = arrays[n].reshape(self.shape)
-            self.__dict__[n] = array[()] if self.shape == () else array
+        arrays = _core.compute(*self._counts, self._missing, _ALTERNATIVES[self.alternative], bit,
+                               self.conf_level, self.workers)
+        self._keep(arrays, names)
         return self.__dict__[name]
+
+    def __dir__(self):
+        return sorted(set(super().__dir__()) | set(TestResult._GROUPS))
 
     def __repr__(self):
         return f"TestResult(shape={self.shape}, alternative={self.alternative!r}, conf_level={self.conf_level})"
@@ -120,28 +142,29 @@ def test(a, b, c, d, alternative="two-sided", conf_level=0.95, workers=1):
     the margins. conf_level: the odds ratio's interval (two-sided, or
     one-sided for less and greater, as R's fisher.test). workers: threads
     to spread the work over (-1: all cores); the results are the same bits.
+    A NaN count makes its table's values NaN, as NumPy propagates NaN, and a
+    masked array's masked elements are masked in the results.
     The p-values are computed at once, the rest when first read."""
     code = _alternative(alternative)
-    if not (isinstance(conf_level, (int, float)) and 0 < conf_level < 1):
-        raise ValueError(f"conf_level must lie strictly between 0 and 1, not {conf_level!r}")
-    if not isinstance(workers, (int, np.integer)) or workers == 0 or workers < -1:
-        raise ValueError(f"workers must be a positive number of threads, or -1 for all cores, not {workers!r}")
-    values = [np.asarray(v) for v in (a, b, c, d)]
+    conf_level = _conf_level(conf_level)
+    workers = _workers(workers)
+    values = [v if isinstance(v, np.ma.MaskedArray) else np.asarray(v) for v in (a, b, c, d)]
     try:
-        shape = np.broadcast_shapes(*(v.shape for v in values))
+        shape = np.broadcast_shapes(*(np.shape(v) for v in values))
     except ValueError as e:
         raise ValueError(f"the counts do not broadcast together: {e}") from None
-    counts, views = _counts(values, shape)
-    # The p-values at once; the counts copied by the same threads where they
-    # are the caller's arrays, so that attributes read later see them as
-    # they were at the call.
-    arrays = _core.compute(*counts, code, TestResult._BITS["pvalue"], float(conf_level), int(workers), views)
-    if views:
-        counts = arrays["counts"]
+    counts, masked = _counts(values, shape)
+    # The p-values at once, the counts checked and copied by the same
+    # threads, so that attributes read later see them as they were at the
+    # call; the copies, with the elements missing (NaN or masked), serve
+    # those attributes.
+    arrays = _core.compute(*counts, masked, code, TestResult._BITS["pvalue"], conf_level, workers, True)
+    missing = arrays.get("missing")
+    if masked is not None:
+        masked = np.array(masked).reshape(shape)
     name = "two-sided" if code == _core.TWO_SIDED else alternative
-    result = TestResult(counts, shape, name, float(conf_level), int(workers))
-    pvalue = arrays["pvalue"].reshape(shape)
-    result.__dict__["pvalue"] = pvalue[()] if shape == () else pvalue
+    result = TestResult(arrays["counts"], missing, masked, shape, name, conf_level, workers)
+    result._keep(arrays, ("pvalue",))
     return result
 
 

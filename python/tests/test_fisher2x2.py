@@ -99,19 +99,78 @@ def test_broadcasting_shapes():
     (([1, -2], 1, 1, 1), {}, r"count a at index \(1,\) is negative"),
     ((1, [[1, 1], [1, -1]], 1, 1), {}, r"count b at index \(1, 1\) is negative"),
     (([1.0, 2.5], 1, 1, 1), {}, r"count a at index \(1,\) is not a whole number"),
-    ((1, 1, [np.nan], 1), {}, r"count c at index \(0,\) is not a whole number"),
+    ((1, 1, [np.inf], 1), {}, r"count c at index \(0,\) is not a whole number"),
     ((np.array([1, 2**63], np.uint64), 1, 1, 1), {}, r"count a at index \(1,\) is beyond 2\^63 - 1"),
     ((1, 1, 1, [3, 2**64]), {}, r"count d at index \(1,\) is not an integer"),
-    ((1, 1, 1, ["x"]), {}, r"count d at index \(0,\) is not an integer"),
     (([0, 2**62], 2**62, 0, [0, 2**62]), {}, r"the total at index \(1,\) is beyond 2\^63 - 1"),
     (([1, 2], 1, 1, [1, 2, 3]), {}, "do not broadcast"),
     ((1, 1, 1, 1), {"alternative": "two_sided"}, "alternative must be"),
     ((1, 1, 1, 1), {"conf_level": 1.0}, "conf_level"),
     ((1, 1, 1, 1), {"workers": 0}, "workers"),
+    ((1, 1, 1, 1), {"workers": 10**20}, "workers"),
+    ((1, 1, 1, 1), {"workers": -2}, "workers"),
+    ((1, 1, 1, 1), {"workers": True}, TypeError),
+    ((1, 1, 1, 1), {"workers": 2.0}, TypeError),
+    ((1, 1, 1, 1), {"conf_level": "0.9"}, TypeError),
+    ((1, 1, 1, ["x"]), {}, TypeError),
+    ((1, np.array([1], "m8[s]"), 1, 1), {}, TypeError),
+    (([1j], 1, 1, 1), {}, TypeError),
 ])
 def test_errors_name_the_fault_and_index(args, kwargs, message):
-    with pytest.raises(ValueError, match=message):
+    error = message if isinstance(message, type) else ValueError
+    with pytest.raises(error, match=None if isinstance(message, type) else message) as e:
         fisher2x2.test(*args, **kwargs)
+    # A TypeError names the argument at fault too.
+    assert error is ValueError or any(w in str(e.value) for w in ("count", "workers", "conf_level"))
+
+
+@pytest.mark.parametrize("dtype", [np.bool_, np.int8, np.int16, np.int32, np.int64, np.uint8, np.uint16,
+                                   np.uint32, np.uint64, np.float16, np.float32, np.float64, np.longdouble])
+@pytest.mark.parametrize("order", "<>")
+def test_every_dtype_in_both_byte_orders_is_read_by_value(dtype, order):
+    counts = [x % 2 if dtype is np.bool_ else x for x in random_tables(50, high=100, seed=5)]
+    want = fisher2x2.test(*counts, alternative="less")
+    typed = [np.asarray(x).astype(np.dtype(dtype).newbyteorder(order)) for x in counts]
+    got = fisher2x2.test(*typed, alternative="less", workers=2)
+    assert np.array_equal(got.pvalue, want.pvalue) and np.array_equal(got.odds_ratio, want.odds_ratio,
+                                                                      equal_nan=True)
+    table = np.stack([np.stack(typed[:2], -1), np.stack(typed[2:], -1)], -2)
+    assert np.array_equal(fisher2x2.fisher_exact(table, "less").pvalue, want.pvalue)
+
+
+def test_layouts_with_workers_give_one_workers_bits():
+    a, b, c, d = random_tables(30000, high=200, seed=6)
+    stacked = np.stack([np.stack([a, b], -1), np.stack([c, d], -1)], -2)  # (n, 2, 2): strided columns
+    layouts = {
+        "strided": (stacked[:, 0, 0], stacked[:, 0, 1], stacked[:, 1, 0], stacked[:, 1, 1]),
+        "broadcast": (a[:, None], b[:3], 7, d[:, None]),
+        "fortran": tuple(np.asfortranarray(x.reshape(100, 300)) for x in (a, b, c, d)),
+        "big-endian": tuple(x.astype(">i8") for x in (a, b, c, d)),
+    }
+    for name, counts in layouts.items():
+        one, two = fisher2x2.test(*counts), fisher2x2.test(*counts, workers=2)
+        for attribute in ("pvalue", "mid_pvalue", "odds_ratio"):
+            assert np.array_equal(getattr(one, attribute), getattr(two, attribute), equal_nan=True), name
+        contiguous = fisher2x2.test(*(np.ascontiguousarray(np.broadcast_to(x, one.shape)).astype(np.int64)
+                                      for x in counts))
+        assert np.array_equal(one.pvalue, contiguous.pvalue), name
+
+
+def test_nan_and_masked_counts_propagate():
+    a = np.array([3.0, np.nan, 1.0])
+    r = fisher2x2.test(a, 1, 1, 3)
+    assert np.isnan(r.pvalue[1]) and np.isnan(r.ci_low[1]) and np.isnan(r.sample_odds_ratio[1])
+    assert r.pvalue[0] == fisher2x2.test(3, 1, 1, 3).pvalue and not np.isnan(r.odds_ratio[2])
+    m = np.ma.masked_array([3, -5, 1], mask=[False, True, False])  # a masked element is never read
+    r = fisher2x2.test(m, 1, 1, 3)
+    assert isinstance(r.pvalue, np.ma.MaskedArray) and list(np.ma.getmaskarray(r.ci_high)) == [False, True, False]
+    assert r.pvalue[0] == fisher2x2.test(3, 1, 1, 3).pvalue
+
+
+def test_conf_level_any_real_and_dir_lists_every_attribute():
+    r = fisher2x2.test(3, 1, 1, 3, conf_level=np.float32(0.95))
+    assert r.conf_level == float(np.float32(0.95)) and r.ci_low < r.ci_high
+    assert {"pvalue", "odds_ratio", "ci_low", "ci_high", "log10_pvalue", "central"} <= set(dir(r))
 
 
 def test_attributes_read_later_see_the_counts_of_the_call():
