@@ -59,7 +59,7 @@ std::size_t WritePValue(const AccuratePValue& p, BatchFormat format, char* out) 
 std::size_t WriteField(Field field, const TestValues& v, BatchFormat format, char* out) {
   switch (field) {
     case Field::kP:
-      return v.single_run ? FormatFixed6(v.single_run_p, out) : WritePValue(v.p, format, out);
+      return v.test.single_run ? FormatFixed6(v.test.single_run_p, out) : WritePValue(v.test.p, format, out);
     case Field::kMidP:
       return WritePValue(v.mid_p, format, out);
     case Field::kLess:
@@ -83,7 +83,10 @@ std::size_t WriteField(Field field, const TestValues& v, BatchFormat format, cha
 }
 
 // The fields, separated.
-std::size_t WriteFieldList(const Request& r, const TestValues& values, char* out) {
+[[gnu::noinline]] std::size_t WriteFieldList(const Request& r, const Ask& ask, const std::uint64_t counts[4],
+                                             char* out) {
+  TestValues values;
+  WholeTest(counts[0], counts[1], counts[2], counts[3], ask, &values);
   std::size_t length = 0;
   for (int i = 0; i < r.field_count; ++i) {
     if (i > 0) out[length++] = r.separator;
@@ -143,10 +146,11 @@ std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool on
   ask.conf_level = r.conf_level;
   // The six decimals' p is the single run's wherever it applies.
   ask.want = r.want | (r.format == BatchFormat::kSixDecimals ? unsigned{kWantSingleRunP} : 0u);
-  TestValues values;
-  WholeTest(counts[0], counts[1], counts[2], counts[3], ask, &values);
-  if (r.field_count == 1 && r.fields[0] == Field::kP) {
-    return values.single_run ? FormatFixed6(values.single_run_p, out) : WritePValue(values.p, r.format, out);
+  // The design's p-value alone, as batch mode has always written it.
+  if (r.field_count == 1 && PValueAlone(ask)) {
+    TestPValue p;
+    DesignPValue(counts[0], counts[1], counts[2], counts[3], ask, &p);
+    return p.single_run ? FormatFixed6(p.single_run_p, out) : WritePValue(p.p, r.format, out);
   }
-  return WriteFieldList(r, values, out);
+  return WriteFieldList(r, ask, counts, out);
 }

@@ -223,6 +223,7 @@ const char* ReadHeader(LineLayout* layout, const char* p, const char* end, char*
     const char* e = stop;
     while (e > s && IsBlank(e[-1])) --e;
     // A name in double quotes, as R's write.csv and spreadsheets write them.
+    // cppcheck-suppress knownConditionTrueFalse ; a trimmed name may have any length
     if (e - s >= 2 && *s == '"' && e[-1] == '"') {
       ++s;
       --e;

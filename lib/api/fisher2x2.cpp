@@ -68,8 +68,8 @@ extern "C" int fisher2x2_test_sized(uint64_t a, uint64_t b, uint64_t c, uint64_t
   constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
   fisher2x2_result r;
   for (const ResultField& f : kResultFields) r.*f.member = kNan;
-  if ((want & FISHER2X2_PVALUE) != 0) r.pvalue = PValue(v.p);
-  if ((want & FISHER2X2_LOG10_PVALUE) != 0) r.log10_pvalue = dd::MinusLog10(LogPValue(v.p));
+  if ((want & FISHER2X2_PVALUE) != 0) r.pvalue = PValue(v.test.p);
+  if ((want & FISHER2X2_LOG10_PVALUE) != 0) r.log10_pvalue = dd::MinusLog10(LogPValue(v.test.p));
   if ((want & FISHER2X2_MID_PVALUE) != 0) r.mid_pvalue = PValue(v.mid_p);
   if ((want & FISHER2X2_TAILS) != 0) {
     r.less = PValue(v.less);

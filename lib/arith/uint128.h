@@ -64,16 +64,18 @@ inline int CountLeadingZeros(U128 x) {
 // The number of significant bits, 0 for 0.
 inline int BitLength(U128 x) { return 128 - CountLeadingZeros(x); }
 
-// x * 2^k, 0 <= k < 128, the bits shifted past bit 127 lost.
+// x * 2^k mod 2^128, k >= 0: the bits shifted past bit 127 lost.
 inline U128 ShiftLeft(U128 x, int k) {
   if (k == 0) return x;
+  if (k >= 128) return {0, 0};
   if (k >= 64) return {x.lo << (k - 64), 0};
   return {(x.hi << k) | (x.lo >> (64 - k)), x.lo << k};
 }
 
-// floor(x / 2^k), 0 <= k < 128.
+// floor(x / 2^k), k >= 0.
 inline U128 ShiftRight(U128 x, int k) {
   if (k == 0) return x;
+  if (k >= 128) return {0, 0};
   if (k >= 64) return {0, x.hi >> (k - 64)};
   return {x.hi >> k, (x.lo >> k) | (x.hi << (64 - k))};
 }

@@ -10,22 +10,17 @@ constexpr unsigned kRoots = kWantOddsRatio | kWantCiLow | kWantCiHigh;
 
 }  // namespace
 
-void PlanWholeTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, const Ask& ask,
-                   TestValues* values) {
+void WholeTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, const Ask& ask,
+               TestValues* values) {
   TestValues& v = *values;
-  unsigned want = ask.want;
-  const bool design = ask.alternative == Alternative::kNone;
-  v.single_run = false;
-  if ((want & kWantSampleOddsRatio) != 0) v.sample_odds_ratio = SampleOddsRatio(a, b, c, d);
-  // The single run's value, bit for bit, where it applies; the total
-  // cannot wrap, being at most 2^63 - 1.
-  if ((want & (kWantP | kWantSingleRunP)) == (kWantP | kWantSingleRunP) && design &&
-      a + b + c + d <= static_cast<std::uint64_t>(kMaxTotal)) {
-    v.single_run = true;
-    v.single_run_p = ClassicPValue(static_cast<int>(a), static_cast<int>(b), static_cast<int>(c),
-                                   static_cast<int>(d), ask.one_tailed ? 1 : 2);
-    want &= ~kWantP;
+  if (PValueAlone(ask)) {
+    DesignPValue(a, b, c, d, ask, &v.test);
+    return;
   }
+  unsigned want = ask.want;
+  if ((want & kWantSampleOddsRatio) != 0) v.sample_odds_ratio = SampleOddsRatio(a, b, c, d);
+  // The single run's value, bit for bit, where it applies.
+  if ((want & kWantP) != 0 && SingleRunPValue(a, b, c, d, ask, &v.test)) want &= ~kWantP;
   want &= ~(kWantSampleOddsRatio | kWantSingleRunP);
   if (want == 0) return;
 
@@ -39,7 +34,7 @@ void PlanWholeTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint6
       AccuratePValue* out;
     };
     const Value asked[] = {
-        {kWantP, kind, &v.p},
+        {kWantP, kind, &v.test.p},
         {kWantMidP, mid, &v.mid_p},
         {kWantLess, PValueKind::kLess, &v.less},
         {kWantGreater, PValueKind::kGreater, &v.greater},

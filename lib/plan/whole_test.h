@@ -32,42 +32,62 @@ struct Ask {
   double conf_level = 0.95;  // read for the interval alone
 };
 
-// The values of one table; only those asked for are set. The p-values are
-// accurate values with their logarithms (never 0 where they lie below the
-// doubles).
-struct TestValues {
-  AccuratePValue p, mid_p, less, greater, two_sided, central;
-  bool single_run;      // p is the single run's double, single_run_p, not p
+// The design's p-value alone (PValueAlone), the most common ask by far: the
+// single run's double where it applies, the accurate value otherwise.
+struct TestPValue {
+  bool single_run;      // the value is single_run_p, not p
   double single_run_p;  // FisherTest's: for the design's test, totals up to kMaxTotal
-  double odds_ratio, sample_odds_ratio, ci_low, ci_high;
+  AccuratePValue p;
 };
 
-// The general case of WholeTest, below.
-void PlanWholeTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, const Ask& ask,
-                   TestValues* values);
+inline bool PValueAlone(const Ask& ask) {
+  return ask.alternative == Alternative::kNone && (ask.want & ~kWantSingleRunP) == kWantP;
+}
+
+// Whether the test's p-value is the single run's double: asked so, for
+// the design's test, at a total up to kMaxTotal (the total cannot wrap,
+// being at most 2^63 - 1).
+inline bool SingleRunApplies(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, const Ask& ask) {
+  return (ask.want & kWantSingleRunP) != 0 && ask.alternative == Alternative::kNone &&
+         a + b + c + d <= static_cast<std::uint64_t>(kMaxTotal);
+}
+
+// Sets the single run's double where it applies; false where it does not.
+inline bool SingleRunPValue(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, const Ask& ask,
+                            TestPValue* value) {
+  const bool applies = SingleRunApplies(a, b, c, d, ask);
+  value->single_run = applies;
+  if (!applies) return false;
+  value->single_run_p = ClassicPValue(static_cast<int>(a), static_cast<int>(b), static_cast<int>(c),
+                                      static_cast<int>(d), ask.one_tailed ? 1 : 2);
+  return true;
+}
+
+// The p-value of a PValueAlone ask, for a table as WholeTest takes it.
+inline void DesignPValue(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, const Ask& ask,
+                         TestPValue* value) {
+  if (!SingleRunPValue(a, b, c, d, ask, value)) value->p = AccurateTest(a, b, c, d, ask.one_tailed);
+}
+
+// The values of one table; only the p-values asked for are set (they are
+// left without a value otherwise, like the observed table, so that nothing
+// is cleared for every table), the ratios NaN where not asked. The p-values
+// are accurate values with their logarithms (never 0 where they lie below
+// the doubles).
+struct TestValues {
+  TestPValue test;  // the test's p-value
+  AccuratePValue mid_p, less, greater, two_sided, central;
+  double odds_ratio = kNotAsked, sample_odds_ratio = kNotAsked, ci_low = kNotAsked, ci_high = kNotAsked;
+  static constexpr double kNotAsked = __builtin_nan("");
+};
 
 // Fisher's exact test on a b / c d, every count >= 0 and a+b+c+d at most
 // 2^63 - 1: sets in *values what ask.want names. The design's p-value
-// alone, the most common ask by far, goes straight to its computation;
-// otherwise the sample odds ratio needs nothing else, every p-value comes
-// from one summation of the tails, with the opposite tail's search and the
-// other side only where a value asked needs them, and the estimate is
-// found once for itself and both bounds.
-inline void WholeTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, const Ask& ask,
-                      TestValues* values) {
-  if (ask.alternative == Alternative::kNone && (ask.want & ~kWantSingleRunP) == kWantP) {
-    // The total cannot wrap, being at most 2^63 - 1.
-    if ((ask.want & kWantSingleRunP) != 0 && a + b + c + d <= static_cast<std::uint64_t>(kMaxTotal)) {
-      values->single_run = true;
-      values->single_run_p = ClassicPValue(static_cast<int>(a), static_cast<int>(b), static_cast<int>(c),
-                                           static_cast<int>(d), ask.one_tailed ? 1 : 2);
-    } else {
-      values->single_run = false;
-      values->p = AccurateTest(a, b, c, d, ask.one_tailed);
-    }
-    return;
-  }
-  PlanWholeTest(a, b, c, d, ask, values);
-}
+// alone goes to DesignPValue; otherwise the sample odds ratio needs nothing
+// else, every p-value comes from one summation of the tails, with the
+// opposite tail's search and the other side only where a value asked needs
+// them, and the estimate is found once for itself and both bounds.
+void WholeTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, const Ask& ask,
+               TestValues* values);
 
 #endif  // FISHER2X2_PLAN_WHOLE_TEST_H
