@@ -98,27 +98,37 @@ enum fisher2x2_error {
   FISHER2X2_EMIDP = 4,        /* mid_pvalue asked with 3 or 4 */
   FISHER2X2_EWANT = 5,        /* a bit of want outside FISHER2X2_ALL */
   FISHER2X2_ENULL = 6,        /* result is null */
-  FISHER2X2_ESIZE = 7         /* result_size below the 1.0 struct's, or
+  FISHER2X2_ESIZE = 7,        /* result_size below the 1.0 struct's, or
                                  not a whole number of doubles */
+  FISHER2X2_ENULLOR = 8       /* null_or not a finite number above 0, or
+                                 other than 1 with alternative 3 or 4 */
 };
 
 /* Fisher's exact test on a b / c d: fills the first result_size bytes of
  * *result with what `want` asks (conf_level is read only for
  * FISHER2X2_INTERVAL) and returns 0, or an error, leaving *result as it
- * was. result_size is the size of the caller's fisher2x2_result: at least
- * the 11 doubles of version 1.0, a whole number of doubles. (Since 1.2.) */
+ * was. The p-values (pvalue, log10_pvalue, mid_pvalue, less, greater,
+ * two_sided, central) are those under the null hypothesis psi = null_or
+ * (1 for the usual test; R's fisher.test(x, or = null_or)): X noncentral
+ * hypergeometric at null_or, two-sided the tables at most as probable as
+ * the observed one there (a table within the computation's proven error of
+ * it, relative 1e-28 or less, counted as tied; at null_or = 1 ties are
+ * decided exactly). The odds ratio and the interval do not depend on it.
+ * result_size is the size of the caller's fisher2x2_result: at least the 11
+ * doubles of version 1.0, a whole number of doubles. (Since 1.2.) */
 FISHER2X2_API int fisher2x2_test_sized(uint64_t a, uint64_t b, uint64_t c, uint64_t d, int alternative,
-                                       unsigned want, double conf_level, fisher2x2_result *result,
-                                       size_t result_size);
+                                       unsigned want, double conf_level, double null_or,
+                                       fisher2x2_result *result, size_t result_size);
 
-/* The same with this header's struct: a macro that passes its size, as
+/* The same at null_or = 1 with this header's struct: a macro that passes
+ * its size, as
  * zlib's deflateInit passes sizeof(z_stream). The function of that name,
  * which programs built against 1.0 and 1.1 call, fills the 11 doubles of
  * 1.0's struct. */
 FISHER2X2_API int fisher2x2_test(uint64_t a, uint64_t b, uint64_t c, uint64_t d, int alternative,
                                  unsigned want, double conf_level, fisher2x2_result *result);
 #define fisher2x2_test(a, b, c, d, alternative, want, conf_level, result) \
-  fisher2x2_test_sized((a), (b), (c), (d), (alternative), (want), (conf_level), (result), \
+  fisher2x2_test_sized((a), (b), (c), (d), (alternative), (want), (conf_level), 1.0, (result), \
                        sizeof(fisher2x2_result))
 
 /* The tool's single-run double: the one-tailed (test = 1) or two-tailed

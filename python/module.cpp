@@ -229,8 +229,8 @@ std::string IndexText(py::ssize_t flat, const std::vector<py::ssize_t>& shape) {
 // copied as uint64 by the same threads (0 where missing), and "missing"
 // where any element is.
 py::dict Compute(const py::array& a, const py::array& b, const py::array& c, const py::array& d,
-                 const py::object& missing_mask, int alternative, unsigned want, double conf_level, int workers,
-                 bool snapshot) {
+                 const py::object& missing_mask, int alternative, unsigned want, double conf_level,
+                 double null_or, int workers, bool snapshot) {
   const std::vector<py::ssize_t> shape(a.shape(), a.shape() + a.ndim());
   const py::ssize_t n = a.size();
   for (const py::array* x : {&b, &c, &d}) {
@@ -344,7 +344,7 @@ py::dict Compute(const py::array& a, const py::array& b, const py::array& c, con
         }
         if (total_fault.load(std::memory_order_relaxed)) continue;  // only counts are checked now
         fisher2x2_result r;
-        const int e = fisher2x2_test(a0, b0, c0, d0, alternative, want, conf_level, &r);
+        const int e = fisher2x2_test_sized(a0, b0, c0, d0, alternative, want, conf_level, null_or, &r, sizeof r);
         if (e != 0) {
           status[static_cast<std::size_t>(t)] = e;
           stop = true;
@@ -403,7 +403,7 @@ py::dict Compute(const py::array& a, const py::array& b, const py::array& c, con
 PYBIND11_MODULE(_core, m) {
   m.doc() = "Fisher's exact test on 2x2 tables: the C library over NumPy arrays";
   m.def("compute", &Compute, py::arg("a"), py::arg("b"), py::arg("c"), py::arg("d"), py::arg("missing"),
-        py::arg("alternative"), py::arg("want"), py::arg("conf_level"), py::arg("workers"),
+        py::arg("alternative"), py::arg("want"), py::arg("conf_level"), py::arg("null_or"), py::arg("workers"),
         py::arg("snapshot") = false);
   // The result's members by name, each with the bit of `want` that fills it.
   py::list fields;

@@ -144,6 +144,7 @@ std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool on
   ask.alternative = r.alternative;
   ask.one_tailed = one_tailed;
   ask.conf_level = r.conf_level;
+  ask.null_or = r.null_or;
   // The six decimals' p is the single run's wherever it applies.
   ask.want = r.want | (r.format == BatchFormat::kSixDecimals ? unsigned{kWantSingleRunP} : 0u);
   // The design's p-value alone, as batch mode has always written it.

@@ -38,6 +38,7 @@ struct Request {
   int field_count = 1;
   unsigned want = 1;  // what the fields ask of the planner (plan/whole_test.h), kept by ParseFieldList
   double conf_level = 0.95;
+  double null_or = 1;     // the p-values' null odds ratio (with an alternative)
   char separator = '\t';  // between fields
 };
 

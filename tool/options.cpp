@@ -9,12 +9,15 @@
 
 #include <getopt.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 constexpr int kConfLevel = 'L';  // long only
+constexpr int kNullOr = 'N';     // long only
 
 constexpr char kShort[] = "-:bplHka:f:c:d:";
 constexpr option kLong[] = {
@@ -23,7 +26,7 @@ constexpr option kLong[] = {
     {"keep", no_argument, nullptr, 'k'},        {"alternative", required_argument, nullptr, 'a'},
     {"fields", required_argument, nullptr, 'f'}, {"conf-level", required_argument, nullptr, kConfLevel},
     {"columns", required_argument, nullptr, 'c'}, {"delimiter", required_argument, nullptr, 'd'},
-    {nullptr, 0, nullptr, 0},
+    {"null-or", required_argument, nullptr, kNullOr}, {nullptr, 0, nullptr, 0},
 };
 
 // The option as a message names it.
@@ -45,6 +48,8 @@ const char* Spelled(int key) {
       return "--conf-level";
     case 'c':
       return "--columns";
+    case kNullOr:
+      return "--null-or";
     default:
       return "--delimiter";
   }
@@ -76,6 +81,8 @@ const char* MissingValue(int key) {
       return "--conf-level needs a value";
     case 'c':
       return "--columns needs a list";
+    case kNullOr:
+      return "--null-or needs a value";
     default:
       return "--delimiter needs a character";
   }
@@ -139,7 +146,7 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
   Request& request = options->batch.request;
   const char* columns = nullptr;  // the --columns list, read once --header is known
   const char* delimiter = nullptr;
-  bool batch = false, precise = false, log10 = false;
+  bool batch = false, precise = false, log10 = false, null_or = false;
   const char* batch_only = nullptr;  // the first option that needs --batch
   const char* second_file = nullptr;
   auto operand = [&](const char* arg) {
@@ -221,6 +228,17 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
         }
         break;
       }
+      case kNullOr: {
+        // A positive number, read in full (strtod rounds it correctly).
+        char* end = nullptr;
+        const double psi = std::strtod(value, &end);
+        if (end == value || *end != '\0' || !(psi > 0) || !std::isfinite(psi)) {
+          return Fail(fault, "--null-or must be a positive number", value);
+        }
+        request.null_or = psi;
+        null_or = true;
+        break;
+      }
       default:  // kConfLevel
         if (const char* text = ParseLevel(value, &request.conf_level)) return Fail(fault, text, value);
         break;
@@ -236,6 +254,7 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
   if (request.alternative == Alternative::kNone && Asks(request, Field::kMidP)) {
     return Fail(fault, "the field mid-p needs --alternative");
   }
+  if (request.alternative == Alternative::kNone && null_or) return Fail(fault, "--null-or needs --alternative");
   LineLayout& layout = options->batch.layout;
   layout.entries = request.alternative == Alternative::kNone ? 5 : 4;
   if (delimiter != nullptr) {

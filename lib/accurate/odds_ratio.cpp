@@ -114,6 +114,7 @@ struct AtPsi {
   double r;           // w(a0) / w(m)
   double s0, m1, m2, m3;  // as above, and the third moment, about m
   double t0, t1, t2;  // the walk from a0: sum i^k w / w(a0), i = |x - a0|
+  double u;           // the other two walks' sum w / w(m): the mode's side, short of a0
 };
 
 // `side`: the walk from a0 goes that way where the mode allows, else the
@@ -126,7 +127,7 @@ AtPsi SumAt(const Observed& o, const Weights& w, int side) {
   if (side == 0) side = a0 >= m ? +1 : -1;
   r.away = (side > 0 ? m <= a0 : m >= a0) ? side : -side;
   const int away = r.away;
-  const Weights at_mode{w.m, m, LogProbability(o.m, m).value, w.log_psi, w.psi, w.inv_psi};
+  const Weights at_mode{w.m, m, LogProbability(o.m, m).value, w.log_psi, w.psi, w.inv_psi, w.log_psi_lo};
   r.log_mode = RelativeLog(w, m, at_mode.log_ref);
   r.r = dd::ExpToDouble(dd::Neg(r.log_mode));
   auto end = [&](int direction) { return direction > 0 ? last : std::uint64_t{0}; };
@@ -155,6 +156,7 @@ AtPsi SumAt(const Observed& o, const Weights& w, int side) {
   r.t0 = v[0][0];
   r.t1 = v[0][1];
   r.t2 = v[0][2];
+  r.u = v[1][0] + v[2][0];
   return r;
 }
 
@@ -348,4 +350,163 @@ double IntervalBound(const Observed& o, const Estimate& e, Bound which, Interval
       break;
   }
   return OddsRatioBound(o, e, which, alpha / 2);
+}
+
+// --- The p-values under a null odds ratio ----------------------------------
+//
+// At psi0 the weights w(x) = P(x) psi0^x are summed in the three walks of
+// SumAt, away from their mode m: from a0 away from m (the tail of a0 on that
+// side, `away`), and the mode's side short of a0. Each tail is a sum of
+// terms that are all positive, relative to its largest, so none cancels:
+//   P(away tail) = A P(a0), A = sum w / w(a0) from a0 outward,
+//   P(mode's side, a0 included) = (u + r) / S,
+// with S = u + r A = sum w / w(m), r = w(a0) / w(m) and P(a0) = r / S,
+// carried as logarithms (r may underflow). The distribution is unimodal
+// (the ratio of neighbours falls strictly), so the tables at most as
+// probable as a0 are the away tail and the far tail beyond the mode, from
+// the first table there whose weight is at most w(a0); that edge is found
+// by a search whose decisions count a table as tied with a0 where the two
+// log-weights lie within their proven error E (NullTie below).
+
+namespace {
+
+// The error of ln(w(x)/w(a0)) as RelativeLog forms it: the two
+// log-probabilities' proven bounds, and the shift (x - a0) ln psi0, whose
+// logarithm is within 2^-100 max(1, |ln psi0|) and whose product and sum
+// round within 2^-102 and 2^-104 relative: below 2^-96 (1 + k (1 + |t|))
+// with k = |x - a0|, t = ln psi0, for all k below 2^63.
+double NullTie(const Observed& o, const LogProbabilityBound& lp, std::uint64_t k, double t) {
+  return lp.error + o.log_p0_error + 0x1p-96 * (1 + static_cast<double>(k) * (1 + std::fabs(t)));
+}
+
+}  // namespace
+
+NullTails NullTailSums(const Observed& o, double null_or) {
+  NullTails n{};
+  DD t = dd::Log(DD(null_or));
+  if (o.swapped) t = dd::Neg(t);
+  Weights w = WeightsAt(o, t.hi);
+  w.log_psi_lo = t.lo;
+  const AtPsi s = SumAt<0>(o, w, 0);
+  const std::uint64_t a0 = o.a0, last = o.a0 + o.b0, m = s.m;
+  const int away = s.away;
+  const DD log_s = dd::Log(DD(s.s0));
+  n.log_unit = dd::Neg(dd::Add(s.log_mode, log_s));
+  n.away = away;
+  n.away_tail = DD(s.t0);
+  n.log_mode_side = dd::Neg(log_s);
+  n.mode_side = dd::Add(DD(s.u), DD(s.r));
+  n.r = s.r;
+  // The tail away from the mode is all there is past a0, or nothing.
+  const std::uint64_t away_end = away > 0 ? last : 0;
+  n.mode_side_whole = a0 == away_end;
+  // The far tail: from the mode (or past it, where it is a0) away from a0.
+  const int dir = -away;
+  const std::uint64_t far_end = dir > 0 ? last : 0;
+  n.away_whole = m == a0 && a0 == far_end;
+  n.two_sided = n.away_tail;
+  n.tied = DD(1.0);
+  // Where a0 is a mode, its neighbour away from the far side may be one
+  // too, exactly as probable: in the away tail, and tied.
+  if (m == a0 && a0 != away_end) {
+    const std::uint64_t x = away > 0 ? a0 + 1 : a0 - 1;
+    const LogProbabilityBound lp = LogProbability(o.m, x);
+    const DD rel = RelativeLog(w, x, lp.value);
+    const double error = NullTie(o, lp, 1, t.hi);
+    if (rel.hi >= -error && rel.hi <= error) n.tied = dd::Add(n.tied, DD(dd::ExpToDouble(rel)));
+  }
+  if (m == a0 && a0 == far_end) {
+    n.two_sided_whole = true;
+    return n;
+  }
+  const std::uint64_t start = m == a0 ? (dir > 0 ? m + 1 : m - 1) : m;
+  const std::uint64_t length = dir > 0 ? far_end - start : start - far_end;  // tables after start
+  auto at = [&](std::uint64_t j) { return dir > 0 ? start + j : start - j; };
+  struct Probe {
+    DD rel;
+    bool counted, tied;
+  };
+  auto probe = [&](std::uint64_t j) {
+    const std::uint64_t x = at(j);
+    const LogProbabilityBound lp = LogProbability(o.m, x);
+    const DD rel = RelativeLog(w, x, lp.value);
+    const double error = NullTie(o, lp, x > a0 ? x - a0 : a0 - x, t.hi);
+    return Probe{rel, rel.hi <= error, rel.hi >= -error && rel.hi <= error};
+  };
+  // The first j whose table is counted: galloping from the start, then
+  // bisecting; the weights fall along j.
+  Probe edge = probe(0);
+  std::uint64_t j = 0;
+  if (!edge.counted) {
+    std::uint64_t lo = 0, hi = length + 1;  // lo not counted; hi counted, or past the end
+    for (std::uint64_t step = 1; step <= length; step *= 2) {
+      if (probe(step).counted) {
+        hi = step;
+        break;
+      }
+      lo = step;
+      if (step > length / 2) break;
+    }
+    while (hi - lo > 1) {
+      const std::uint64_t mid = lo + (hi - lo) / 2;
+      if (probe(mid).counted) {
+        hi = mid;
+      } else {
+        lo = mid;
+      }
+    }
+    j = hi;
+    if (j > length) return n;  // no table past the mode is as improbable
+    edge = probe(j);
+  }
+  const double first = dd::ExpToDouble(edge.rel);
+  WalkSums far;
+  AddTail<0>(w, at(j), dir, far_end, first, &far);
+  n.two_sided = dd::Add(n.away_tail, far.total.Pair());
+  if (edge.tied) n.tied = dd::Add(n.tied, DD(first));
+  // Every table counted: none lies between a0 and the edge.
+  n.two_sided_whole = j == 0 && (m == a0 || (a0 > m ? a0 - m : m - a0) == 1);
+  return n;
+}
+
+AccuratePValue NullPValue(const Observed& o, const NullTails& n, PValueKind kind) {
+  using K = PValueKind;
+  const AccuratePValue kOne{DD(0.0), DD(1.0), true};
+  if (o.b0 == 0) return kind == K::kMidLess || kind == K::kMidGreater || kind == K::kMidTwoSided
+                            ? AccuratePValue{DD(0.0), DD(0.5), false}
+                            : kOne;
+  const AccuratePValue away{n.log_unit, n.away_tail, n.away_whole};
+  const AccuratePValue mode_side{n.log_mode_side, n.mode_side, n.mode_side_whole};
+  // In the orientation the lower tail is X <= a0; it is P(X <= a) of the
+  // table given unless the columns were exchanged.
+  const bool away_is_lower = n.away < 0;
+  const bool away_is_less = away_is_lower != o.swapped;
+  // A tail less half the observed table's probability.
+  auto half_off = [&](bool is_away) {
+    if (is_away) return AccuratePValue{n.log_unit, dd::Sub(n.away_tail, DD(0.5)), false};
+    return AccuratePValue{n.log_mode_side, dd::Sub(n.mode_side, DD(0.5 * n.r)), false};
+  };
+  switch (kind) {
+    case K::kLess:
+      return away_is_less ? away : mode_side;
+    case K::kGreater:
+      return away_is_less ? mode_side : away;
+    case K::kTwoSided:
+      return n.two_sided_whole ? kOne : AccuratePValue{n.log_unit, n.two_sided, false};
+    case K::kCentral: {
+      const bool away_smaller = dd::Sub(LogPValue(away), LogPValue(mode_side)).hi <= 0;
+      const AccuratePValue& smaller = away_smaller ? away : mode_side;
+      if (smaller.whole) return kOne;
+      return AccuratePValue{smaller.log_p0, dd::Add(smaller.sum, smaller.sum), false};
+    }
+    case K::kMidLess:
+      return half_off(away_is_less);
+    case K::kMidGreater:
+      return half_off(!away_is_less);
+    case K::kMidTwoSided:
+      return AccuratePValue{n.log_unit, dd::Sub(n.two_sided, dd::Mul(n.tied, DD(0.5))), false};
+    default:
+      break;
+  }
+  return away;
 }

@@ -42,6 +42,27 @@ double IntervalBound(const Observed& o, const Estimate& e, Bound which, Interval
 // greater, two-sided otherwise.
 Interval IntervalOf(Alternative alternative);
 
+// The p-values under the null hypothesis psi = null_or (> 0, not 1): X
+// noncentral hypergeometric at null_or. In the orientation, the tail of a0
+// away from the mode of the weights and the mode's side of a0 (a0 in both),
+// each as ln of a base and a factor; the two-sided sum, the tables at most
+// as probable as a0 (a table within the proven error of a0's log-weight
+// counted as tied), and the tied mass, in units of P(X = a0) = e^log_unit.
+struct NullTails {
+  DD log_unit;
+  int away;        // +1: the away tail is X >= a0; -1: X <= a0
+  DD away_tail;    // in units of P(X = a0), at least 1
+  DD log_mode_side, mode_side;
+  double r;        // P(X = a0) in the mode side's units
+  DD two_sided, tied;
+  bool away_whole, mode_side_whole, two_sided_whole;  // the sum is every table: exactly 1
+};
+NullTails NullTailSums(const Observed& o, double null_or);
+
+// The p-value of the kind (less, greater, two-sided, central and their
+// mid-p values) from those sums.
+AccuratePValue NullPValue(const Observed& o, const NullTails& n, PValueKind kind);
+
 // The same, estimating on the way.
 double ConditionalOddsRatio(const Observed& o);
 double OddsRatioBound(const Observed& o, Bound which, double alpha);

@@ -173,7 +173,7 @@ DD RelativeLog(const Weights& w, std::uint64_t x, DD log_probability) {
   DD r = Sub(log_probability, w.log_ref);
   if (w.log_psi != 0) {
     const bool below = x < w.ref;
-    const DD shift = Mul(FromUint64(below ? w.ref - x : x - w.ref), DD(w.log_psi));
+    const DD shift = Mul(FromUint64(below ? w.ref - x : x - w.ref), DD(w.log_psi, w.log_psi_lo));
     r = below ? Sub(r, shift) : dd::Add(r, shift);
   }
   return r;

@@ -26,6 +26,7 @@ struct Weights {
   double log_psi = 0;   // ln psi; 0 for the hypergeometric distribution
   double psi = 1;       // psi and 1/psi as doubles, within 2 ulps of e^(+-log_psi)
   double inv_psi = 1;
+  double log_psi_lo = 0;  // where ln psi is given to more than a double: its low part
 };
 
 // ln(w(x) / w(ref)); the second form from ln P(x).

@@ -2,6 +2,7 @@
 // planner asked, its values converted to doubles.
 #include "fisher2x2.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -50,7 +51,8 @@ Ask AskOf(int alternative, unsigned want, double conf_level) {
 }  // namespace
 
 extern "C" int fisher2x2_test_sized(uint64_t a, uint64_t b, uint64_t c, uint64_t d, int alternative, unsigned want,
-                                    double conf_level, fisher2x2_result* result, size_t result_size) {
+                                    double conf_level, double null_or, fisher2x2_result* result,
+                                    size_t result_size) {
   if (result == nullptr) return FISHER2X2_ENULL;
   if (result_size < kFirstResultSize || result_size % sizeof(double) != 0) return FISHER2X2_ESIZE;
   if (alternative < FISHER2X2_TWO_SIDED || alternative > FISHER2X2_TWO_TAILED) return FISHER2X2_EALTERNATIVE;
@@ -60,8 +62,12 @@ extern "C" int fisher2x2_test_sized(uint64_t a, uint64_t b, uint64_t c, uint64_t
   if (a > kMax || b > kMax - a || c > kMax - a - b || d > kMax - a - b - c) return FISHER2X2_ETOTAL;
   if ((want & FISHER2X2_MID_PVALUE) != 0 && alternative >= FISHER2X2_OBSERVED_SIDE) return FISHER2X2_EMIDP;
   if ((want & FISHER2X2_INTERVAL) != 0 && !(conf_level > 0 && conf_level < 1)) return FISHER2X2_ELEVEL;
+  if (!(null_or > 0 && null_or <= DBL_MAX) || (null_or != 1 && alternative >= FISHER2X2_OBSERVED_SIDE)) {
+    return FISHER2X2_ENULLOR;
+  }
 
-  const Ask ask = AskOf(alternative, want, conf_level);
+  Ask ask = AskOf(alternative, want, conf_level);
+  ask.null_or = null_or;
   TestValues v;
   WholeTest(a, b, c, d, ask, &v);
 
@@ -96,7 +102,7 @@ extern "C" int fisher2x2_test_sized(uint64_t a, uint64_t b, uint64_t c, uint64_t
 #undef fisher2x2_test
 extern "C" int fisher2x2_test(uint64_t a, uint64_t b, uint64_t c, uint64_t d, int alternative, unsigned want,
                               double conf_level, fisher2x2_result* result) {
-  return fisher2x2_test_sized(a, b, c, d, alternative, want, conf_level, result, kFirstResultSize);
+  return fisher2x2_test_sized(a, b, c, d, alternative, want, conf_level, 1.0, result, kFirstResultSize);
 }
 
 extern "C" double fisher2x2_classic(int a, int b, int c, int d, int test) {
@@ -124,6 +130,8 @@ extern "C" const char* fisher2x2_strerror(int error) {
       return "no place for the result";
     case FISHER2X2_ESIZE:
       return "the result's size is not that of a fisher2x2_result";
+    case FISHER2X2_ENULLOR:
+      return "the null odds ratio is not a number above 0, or not 1 with the tool's own alternatives";
     default:
       return "unknown error";
   }

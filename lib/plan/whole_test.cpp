@@ -48,9 +48,19 @@ void WholeTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t 
       opposite = opposite || NeedsOpposite(value.kind);
       other_side = other_side || NeedsOtherSide(value.kind);
     }
-    const TailSums tails = SumTails(o, opposite, other_side);
-    for (const Value& value : asked) {
-      if ((want & value.bit) != 0) *value.out = PValueFromTails(o, tails, value.kind);
+    if (ask.null_or != 1) {
+      // Under another null odds ratio, from the noncentral distribution's
+      // sums, once for all of them.
+      NullTails null{};
+      if (o.b0 != 0) null = NullTailSums(o, ask.null_or);
+      for (const Value& value : asked) {
+        if ((want & value.bit) != 0) *value.out = NullPValue(o, null, value.kind);
+      }
+    } else {
+      const TailSums tails = SumTails(o, opposite, other_side);
+      for (const Value& value : asked) {
+        if ((want & value.bit) != 0) *value.out = PValueFromTails(o, tails, value.kind);
+      }
     }
   }
   if ((want & kRoots) != 0) {

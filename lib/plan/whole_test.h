@@ -30,6 +30,7 @@ struct Ask {
   bool one_tailed = false;
   unsigned want = kWantP;
   double conf_level = 0.95;  // read for the interval alone
+  double null_or = 1;        // the p-values' null odds ratio, > 0; other than 1 with an alternative only
 };
 
 // The design's p-value alone (PValueAlone), the most common ask by far: the
@@ -43,6 +44,8 @@ struct TestPValue {
 inline bool PValueAlone(const Ask& ask) {
   return ask.alternative == Alternative::kNone && (ask.want & ~kWantSingleRunP) == kWantP;
 }
+// (A null odds ratio goes with an alternative, so never with the design's
+// p-value.)
 
 // Whether the test's p-value is the single run's double: asked so, for
 // the design's test, at a total up to kMaxTotal (the total cannot wrap,

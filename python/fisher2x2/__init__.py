@@ -84,6 +84,14 @@ def _workers(workers):
     return int(workers)
 
 
+def _null_or(psi):
+    if isinstance(psi, (bool, np.bool_)) or not isinstance(psi, numbers.Real):
+        raise TypeError(f"null_or must be a real number, not {psi!r}")
+    if not 0 < float(psi) < float("inf"):
+        raise ValueError(f"null_or must be a finite number above 0, not {psi!r}")
+    return float(psi)
+
+
 def _conf_level(level):
     if isinstance(level, (bool, np.bool_)) or not isinstance(level, numbers.Real):
         raise TypeError(f"conf_level must be a real number, not {level!r}")
@@ -107,9 +115,9 @@ class TestResult:
     _BITS = dict(_core.FIELDS)
     _GROUPS = {name: (bit, tuple(n for n, b in _core.FIELDS if b == bit)) for name, bit in _core.FIELDS}
 
-    def __init__(self, counts, missing, masked, shape, alternative, conf_level, workers):
+    def __init__(self, counts, missing, masked, shape, alternative, conf_level, null_or, workers):
         self._counts, self._missing, self._masked, self.shape = counts, missing, masked, shape
-        self.alternative, self.conf_level, self.workers = alternative, conf_level, workers
+        self.alternative, self.conf_level, self.null_or, self.workers = alternative, conf_level, null_or, workers
 
     def _keep(self, arrays, names):
         for n in names:
@@ -123,7 +131,7 @@ class TestResult:
             raise AttributeError(name)
         bit, names = TestResult._GROUPS[name]
         arrays = _core.compute(*self._counts, self._missing, _ALTERNATIVES[self.alternative], bit,
-                               self.conf_level, self.workers)
+                               self.conf_level, self.null_or, self.workers)
         self._keep(arrays, names)
         return self.__dict__[name]
 
@@ -131,10 +139,11 @@ class TestResult:
         return sorted(set(super().__dir__()) | set(TestResult._GROUPS))
 
     def __repr__(self):
-        return f"TestResult(shape={self.shape}, alternative={self.alternative!r}, conf_level={self.conf_level})"
+        return (f"TestResult(shape={self.shape}, alternative={self.alternative!r}, conf_level={self.conf_level}"
+                + (f", null_or={self.null_or}" if self.null_or != 1 else "") + ")")
 
 
-def test(a, b, c, d, alternative="two-sided", conf_level=0.95, workers=1):
+def test(a, b, c, d, alternative="two-sided", conf_level=0.95, workers=1, null_or=1.0):
     """Fisher's exact test on the tables a b / c d, the four array-likes
     broadcast together by NumPy's rules. alternative: 'two-sided' (the
     tables at most as probable as the observed one, ties decided exactly),
@@ -142,12 +151,15 @@ def test(a, b, c, d, alternative="two-sided", conf_level=0.95, workers=1):
     the margins. conf_level: the odds ratio's interval (two-sided, or
     one-sided for less and greater, as R's fisher.test). workers: threads
     to spread the work over (-1: all cores); the results are the same bits.
-    A NaN count makes its table's values NaN, as NumPy propagates NaN, and a
+    null_or: the p-values under the null hypothesis psi = null_or (R's
+    fisher.test(x, or = null_or)); the odds ratio and its interval do not
+    depend on it. A NaN count makes its table's values NaN, as NumPy propagates NaN, and a
     masked array's masked elements are masked in the results.
     The p-values are computed at once, the rest when first read."""
     code = _alternative(alternative)
     conf_level = _conf_level(conf_level)
     workers = _workers(workers)
+    null_or = _null_or(null_or)
     values = [v if isinstance(v, np.ma.MaskedArray) else np.asarray(v) for v in (a, b, c, d)]
     try:
         shape = np.broadcast_shapes(*(np.shape(v) for v in values))
@@ -158,12 +170,12 @@ def test(a, b, c, d, alternative="two-sided", conf_level=0.95, workers=1):
     # threads, so that attributes read later see them as they were at the
     # call; the copies, with the elements missing (NaN or masked), serve
     # those attributes.
-    arrays = _core.compute(*counts, masked, code, TestResult._BITS["pvalue"], conf_level, workers, True)
+    arrays = _core.compute(*counts, masked, code, TestResult._BITS["pvalue"], conf_level, null_or, workers, True)
     missing = arrays.get("missing")
     if masked is not None:
         masked = np.array(masked).reshape(shape)
     name = "two-sided" if code == _core.TWO_SIDED else alternative
-    result = TestResult(arrays["counts"], missing, masked, shape, name, conf_level, workers)
+    result = TestResult(arrays["counts"], missing, masked, shape, name, conf_level, null_or, workers)
     result._keep(arrays, ("pvalue",))
     return result
 

@@ -112,6 +112,9 @@ def test_broadcasting_shapes():
     ((1, 1, 1, 1), {"workers": True}, TypeError),
     ((1, 1, 1, 1), {"workers": 2.0}, TypeError),
     ((1, 1, 1, 1), {"conf_level": "0.9"}, TypeError),
+    ((1, 1, 1, 1), {"null_or": 0}, "null_or"),
+    ((1, 1, 1, 1), {"null_or": float("inf")}, "null_or"),
+    ((1, 1, 1, 1), {"null_or": "2"}, TypeError),
     ((1, 1, 1, ["x"]), {}, TypeError),
     ((1, np.array([1], "m8[s]"), 1, 1), {}, TypeError),
     (([1j], 1, 1, 1), {}, TypeError),
@@ -121,7 +124,20 @@ def test_errors_name_the_fault_and_index(args, kwargs, message):
     with pytest.raises(error, match=None if isinstance(message, type) else message) as e:
         fisher2x2.test(*args, **kwargs)
     # A TypeError names the argument at fault too.
-    assert error is ValueError or any(w in str(e.value) for w in ("count", "workers", "conf_level"))
+    assert error is ValueError or any(w in str(e.value) for w in ("count", "workers", "conf_level", "null_or"))
+
+
+@pytest.mark.skipif(TOOL is None, reason="the fisher2x2 tool is not built")
+def test_null_odds_ratio_is_the_tools():
+    counts = [np.concatenate([x.astype(np.uint64), y]) for x, y in zip(random_tables(500, seed=8), edge_tables())]
+    for alternative, psi in (("less", 0.25), ("two-sided", 3.5)):
+        lines = tool([f"-bpa{alternative}", "-fp,mid-p,less,greater,two-sided,central", f"--null-or={psi}"], counts)
+        r = fisher2x2.test(*counts, alternative=alternative, null_or=psi)
+        for k, name in enumerate(["pvalue", "mid_pvalue", "less", "greater", "two_sided", "central"]):
+            written = np.array([float(line[k]) for line in lines])
+            normal = written >= DBL_MIN
+            assert np.array_equal(written[normal], getattr(r, name)[normal]), name
+        assert np.array_equal(r.odds_ratio, fisher2x2.test(*counts).odds_ratio, equal_nan=True)
 
 
 @pytest.mark.parametrize("dtype", [np.bool_, np.int8, np.int16, np.int32, np.int64, np.uint8, np.uint16,

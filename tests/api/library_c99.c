@@ -75,14 +75,34 @@ int main(void) {
       size_t k, filled = sizes[i].size / sizeof(double);
       int error;
       memset(box, 0x5a, sizeof box);
-      error = fisher2x2_test_sized(3, 1, 1, 3, FISHER2X2_OBSERVED_SIDE, FISHER2X2_PVALUE, 0.95, (fisher2x2_result *)box,
-                                   sizes[i].size);
+      error = fisher2x2_test_sized(3, 1, 1, 3, FISHER2X2_OBSERVED_SIDE, FISHER2X2_PVALUE, 0.95, 1.0,
+                                   (fisher2x2_result *)box, sizes[i].size);
       expect(error == sizes[i].error, "the struct's size checked");
       expect(error != FISHER2X2_OK || box[0] == 17.0 / 70 || fabs(box[0] - 17.0 / 70) < 1e-15, "its p-value");
       for (k = 1; k < filled && error == FISHER2X2_OK; ++k) expect(isnan(box[k]), "NaN where not asked or unknown");
       for (k = error == FISHER2X2_OK ? filled : 0; k < 16; ++k) {
         expect(memcmp(&box[k], &box[15], sizeof(double)) == 0 || k == 15, "nothing written past the size");
       }
+    }
+  }
+
+  /* The null odds ratio: above 0 and finite; other than 1 only with the
+   * usual alternatives. */
+  {
+    const struct {
+      double psi;
+      int alternative, error;
+    } nulls[] = {{0, FISHER2X2_LESS, FISHER2X2_ENULLOR},         {-2, FISHER2X2_LESS, FISHER2X2_ENULLOR},
+                 {NAN, FISHER2X2_TWO_SIDED, FISHER2X2_ENULLOR},  {INFINITY, FISHER2X2_LESS, FISHER2X2_ENULLOR},
+                 {2, FISHER2X2_TWO_TAILED, FISHER2X2_ENULLOR},   {2, FISHER2X2_OBSERVED_SIDE, FISHER2X2_ENULLOR},
+                 {1, FISHER2X2_TWO_TAILED, FISHER2X2_OK},        {2, FISHER2X2_GREATER, FISHER2X2_OK},
+                 {1e-300, FISHER2X2_TWO_SIDED, FISHER2X2_OK}};
+    for (i = 0; i < sizeof nulls / sizeof nulls[0]; ++i) {
+      r = before;
+      expect(fisher2x2_test_sized(3, 1, 1, 3, nulls[i].alternative, FISHER2X2_PVALUE, 0.95, nulls[i].psi, &r,
+                                  sizeof r) == nulls[i].error,
+             "the null odds ratio checked");
+      if (nulls[i].error != FISHER2X2_OK) expect(memcmp(&r, &before, sizeof r) == 0, "result untouched");
     }
   }
 

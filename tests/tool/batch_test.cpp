@@ -360,6 +360,13 @@ TEST(Batch, MisuseIsAUsageError) {
       {{"-bd,"}, "--delimiter needs --columns"},
       {{"-bd", "ab", "-c1,2,3,4,5"}, "--delimiter needs one character: ab"},
       {{"-b", "-d"}, "--delimiter needs a character"},
+      {{"-b", "--null-or=2"}, "--null-or needs --alternative"},
+      {{"-ba", "less", "--null-or=0"}, "--null-or must be a positive number: 0"},
+      {{"-ba", "less", "--null-or=-1"}, "--null-or must be a positive number: -1"},
+      {{"-ba", "less", "--null-or=inf"}, "--null-or must be a positive number: inf"},
+      {{"-ba", "less", "--null-or=2x"}, "--null-or must be a positive number: 2x"},
+      {{"-ba", "less", "--null-or"}, "--null-or needs a value"},
+      {{"--null-or=2"}, "this option needs --batch: --null-or"},
   };
   for (const auto& c : cases) {
     const Result r = Tool(c.args, nullptr, "3 1 1 3 2\n");
@@ -398,6 +405,13 @@ TEST(Batch, FieldsAndAlternatives) {
     }
   }
   EXPECT_EQ(Tool({"-ba", "two.sided"}, nullptr, four).out, Tool({"-ba", "two-sided"}, nullptr, four).out);
+  // A null odds ratio of 1 is the usual test, bit for bit; the estimate and
+  // the interval do not depend on it.
+  const std::string all_fields = "--fields=p,mid-p,less,greater,two-sided,central,or,ci-low,ci-high";
+  EXPECT_EQ(Tool({"-bpa", "greater", all_fields, "--null-or=1"}, nullptr, four).out,
+            Tool({"-bpa", "greater", all_fields}, nullptr, four).out);
+  EXPECT_EQ(Tool({"-bpa", "two-sided", "--fields=or,ci-low,ci-high", "--null-or=3.5"}, nullptr, four).out,
+            Tool({"-bpa", "two-sided", "--fields=or,ci-low,ci-high"}, nullptr, four).out);
   // With an alternative a line has four fields.
   const Result five = Tool({"-ba", "less"}, nullptr, "3 1 1 3\n3 1 1 3 2\n");
   EXPECT_EQ(five.out, "  0.985714\n\n");
