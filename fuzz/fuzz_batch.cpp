@@ -4,7 +4,8 @@
 // --log10) and whether lines are "a b c d test" or, with --alternative
 // two-sided and the whole test's fields, "a b c d"; its second byte picks
 // --keep, --header, and --columns 3,1,4,2[,5] with a tab or a comma as the
-// delimiter. The rest stands in for the file that batch mode reads, and its
+// delimiter. The rest stands in for the file that batch mode reads (with
+// --header, a byte-order mark at its start is skipped), and its
 // standard output is captured. Each input line is judged by a model written
 // with the C library (strtoll, snprintf): blank or comment, the header, a
 // table, a negative count, or malformed (not five strict 64-bit integers
@@ -298,7 +299,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (pread(out_fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size())) std::abort();
 
   const std::string in(reinterpret_cast<const char*>(data), size);
-  std::size_t in_pos = 0, out_pos = 0;
+  // With --header, a UTF-8 byte-order mark that starts the input is
+  // skipped, and not written back.
+  std::size_t in_pos = header && in.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0, out_pos = 0;
   bool any_bad = false;
   while (in_pos < in.size()) {
     std::size_t nl = in.find('\n', in_pos);
