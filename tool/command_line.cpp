@@ -26,15 +26,8 @@ constexpr char kUsage[] =
     "Five or more arguments are always a table a b c d test: options go in\n"
     "at most four (--conf-level=L in the place of one shown).\n";
 
+// --help: the usage lines, then this.
 constexpr char kHelp[] =
-    "usage: fisher2x2 a b c d test\n"
-    "       fisher2x2 -b[p|l][kH] [--fields=LIST] [file]\n"
-    "       fisher2x2 -b[p|l][kH]a NAME [--fields=LIST] [file]\n"
-    "       fisher2x2 -b[p|l][kH]a NAME -cLIST [file]\n"
-    "       fisher2x2 -b[p|l][kH] -cLIST [-dC] [file]\n"
-    "       fisher2x2 -h | -V\n"
-    "Five or more arguments are always a table a b c d test: options go in\n"
-    "at most four (--conf-level=L in the place of one shown).\n"
     "\n"
     "Fisher's exact test on the 2x2 table   a b\n"
     "                                       c d\n"
@@ -130,7 +123,7 @@ int CommandLine(int argc, char* argv[]) {
   if (!ParseOptions(argc, argv, &options, &fault)) return Usage(fault.text, fault.detail);
   switch (options.action) {
     case Action::kHelp:
-      return Emit(kHelp, sizeof kHelp - 1);
+      return Emit(kUsage, sizeof kUsage - 1) != 0 ? 1 : Emit(kHelp, sizeof kHelp - 1);
     case Action::kVersion:
       return Emit(kVersion, sizeof kVersion - 1);
     case Action::kBatch:

@@ -9,7 +9,9 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,30 +31,31 @@ constexpr option kLong[] = {
     {"null-or", required_argument, nullptr, kNullOr}, {nullptr, 0, nullptr, 0},
 };
 
-// The option as a message names it.
-const char* Spelled(int key) {
-  switch (key) {
-    case 'p':
-      return "--precise";
-    case 'l':
-      return "--log10";
-    case 'H':
-      return "--header";
-    case 'k':
-      return "--keep";
-    case 'a':
-      return "--alternative";
-    case 'f':
-      return "--fields";
-    case kConfLevel:
-      return "--conf-level";
-    case 'c':
-      return "--columns";
-    case kNullOr:
-      return "--null-or";
-    default:
-      return "--delimiter";
-  }
+// Each option as the messages name it, and what they say where its value
+// is missing.
+struct Spelling {
+  int key;
+  const char* spelled;
+  const char* missing;  // for an option that takes a value
+};
+constexpr Spelling kSpellings[] = {
+    {'b', "--batch", nullptr},
+    {'p', "--precise", nullptr},
+    {'l', "--log10", nullptr},
+    {'H', "--header", nullptr},
+    {'k', "--keep", nullptr},
+    {'a', "--alternative", "--alternative needs a name"},
+    {'f', "--fields", "--fields needs a list"},
+    {kConfLevel, "--conf-level", "--conf-level needs a value"},
+    {'c', "--columns", "--columns needs a list"},
+    {'d', "--delimiter", "--delimiter needs a character"},
+    {kNullOr, "--null-or", "--null-or needs a value"},
+};
+
+const Spelling& SpellingOf(int key) {
+  const Spelling* s = std::find_if(std::begin(kSpellings), std::end(kSpellings),
+                                   [key](const Spelling& x) { return x.key == key; });
+  return s != std::end(kSpellings) ? *s : kSpellings[0];
 }
 
 // The long option that the argument "--name[=value]" names in full, or null.
@@ -69,23 +72,6 @@ bool Fail(Fault* fault, const char* text, const char* detail = nullptr) {
   fault->text = text;
   fault->detail = detail;
   return false;
-}
-
-const char* MissingValue(int key) {
-  switch (key) {
-    case 'a':
-      return "--alternative needs a name";
-    case 'f':
-      return "--fields needs a list";
-    case kConfLevel:
-      return "--conf-level needs a value";
-    case 'c':
-      return "--columns needs a list";
-    case kNullOr:
-      return "--null-or needs a value";
-    default:
-      return "--delimiter needs a character";
-  }
 }
 
 }  // namespace
@@ -177,7 +163,7 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
       }
     }
     const char* value = optarg;
-    if (key == ':') return Fail(fault, MissingValue(optopt));
+    if (key == ':') return Fail(fault, SpellingOf(optopt).missing);
     if (key == '?') {
       if (optopt >= '0' && optopt <= '9') return Fail(fault, "expected five arguments a b c d test, or --batch");
       std::snprintf(fault->buffer, sizeof fault->buffer, "-%c", optopt);
@@ -185,10 +171,11 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
     }
     // --name= with nothing after the sign takes the next argument.
     if (long_form && value != nullptr && *value == '\0' && std::strchr(element, '=') != nullptr) {
-      if (optind >= argc) return Fail(fault, MissingValue(key));
+      if (optind >= argc) return Fail(fault, SpellingOf(key).missing);
       value = argv[optind++];
     }
-    if (key != 'b' && batch_only == nullptr) batch_only = Spelled(key);
+    if (key != 'b' && batch_only == nullptr) batch_only = SpellingOf(key).spelled;
+    if (value == nullptr && SpellingOf(key).missing != nullptr) return Fail(fault, SpellingOf(key).missing);
     switch (key) {
       case 'b':
         batch = true;
