@@ -19,7 +19,7 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["fisher_exact", "test", "TestResult", "FisherExactResult"]
+__all__ = ["fisher_exact", "test", "adjust_log10", "TestResult", "FisherExactResult"]
 __version__ = _core.version
 
 _ALTERNATIVES = {
@@ -205,3 +205,45 @@ def fisher_exact(table, alternative="two-sided"):
         raise ValueError(f"the table must have shape (2, 2) or (..., 2, 2), not {t.shape}")
     r = test(t[..., 0, 0], t[..., 0, 1], t[..., 1, 0], t[..., 1, 1], alternative)
     return FisherExactResult(r.sample_odds_ratio, r.pvalue)
+
+
+_ADJUST = ("BH", "BY", "holm", "hochberg", "bonferroni")
+
+
+def adjust_log10(log10_p, method="BH"):
+    """Multiple-testing adjustment on -log10 p values (test(...).log10_pvalue,
+    --log10's output), returning -log10 q: R's p.adjust methods, "BH" and
+    "BY" also SciPy's false_discovery_control, computed on the logarithms so
+    that p-values below the doubles stay finite and in order. NaN stays NaN
+    and is not counted."""
+    if method not in _ADJUST:
+        raise ValueError(f"method must be one of {', '.join(_ADJUST)}, not {method!r}")
+    x = np.asarray(log10_p, dtype=float)
+    if np.any(x[~np.isnan(x)] < 0):
+        raise ValueError("log10_p must hold -log10 of p-values, each at least 0")
+    out = np.full(x.shape, np.nan)
+    flat = x.reshape(-1)
+    keep = ~np.isnan(flat)
+    v = flat[keep]
+    n = v.size
+    if n == 0:
+        return out
+    i = np.arange(1, n + 1, dtype=float)
+    # As p.adjust: a product is a difference, a minimum of p a maximum of
+    # -log10 p, and q = min(1, .) is max(0, .).
+    if method == "bonferroni":
+        q = np.maximum(0, v - np.log10(n))
+    elif method == "holm":
+        o = np.argsort(-v, kind="stable")
+        q = np.empty(n)
+        q[o] = np.maximum(0, np.minimum.accumulate(v[o] - np.log10(n - i + 1)))
+    else:
+        o = np.argsort(v, kind="stable")
+        shift = np.log10(i) if method == "hochberg" else np.log10(n / (n - i + 1))
+        if method == "BY":
+            shift = shift + np.log10(np.sum(1 / i))
+        q = np.empty(n)
+        q[o] = np.maximum(0, np.maximum.accumulate(v[o] - shift))
+    result = out.reshape(-1)
+    result[keep] = q
+    return result.reshape(x.shape)[()] if x.shape == () else result.reshape(x.shape)

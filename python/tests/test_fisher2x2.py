@@ -213,3 +213,37 @@ def test_workers_give_the_same_bits():
         many = fisher2x2.test(*counts, workers=workers)
         for name in ("pvalue", "log10_pvalue", "mid_pvalue", "central", "sample_odds_ratio"):
             assert np.array_equal(getattr(one, name).view(np.uint64), getattr(many, name).view(np.uint64)), name
+
+
+def p_adjust(p, method):
+    """R's p.adjust, as R writes it, on p-values (no NaN)."""
+    n = len(p)
+    i = np.arange(1, n + 1)
+    if method == "bonferroni":
+        return np.minimum(1, n * p)
+    if method == "holm":
+        o = np.argsort(p, kind="stable")
+        q = np.empty(n)
+        q[o] = np.minimum(1, np.maximum.accumulate((n - i + 1) * p[o]))
+        return q
+    o = np.argsort(-p, kind="stable")
+    rank = n - i + 1  # R's i <- lp:1L
+    factor = {"hochberg": n + 1 - rank, "BH": n / rank, "BY": np.sum(1 / i) * n / rank}[method]
+    q = np.empty(n)
+    q[o] = np.minimum(1, np.minimum.accumulate(factor * p[o]))
+    return q
+
+
+@pytest.mark.parametrize("method", ["BH", "BY", "holm", "hochberg", "bonferroni"])
+def test_adjust_log10_is_p_adjust_without_underflow(method):
+    rng = np.random.default_rng(9)
+    p = np.concatenate([rng.random(300), 10.0 ** -rng.uniform(5, 300, 200), [np.nan]])
+    q = fisher2x2.adjust_log10(-np.log10(p), method)
+    assert np.isnan(q[-1])
+    np.testing.assert_allclose(10 ** -q[:-1], p_adjust(p[:-1], method), rtol=1e-12)
+    stats = pytest.importorskip("scipy.stats")
+    if method in ("BH", "BY") and hasattr(stats, "false_discovery_control"):  # SciPy 1.11 and later
+        np.testing.assert_allclose(10 ** -q[:-1], stats.false_discovery_control(p[:-1], method=method.lower()),
+                                   rtol=1e-12)
+    deep = fisher2x2.adjust_log10([5000.0, 6000.0, 1e5, 0.5], method)
+    assert np.all(np.isfinite(deep)) and deep[0] < deep[1] < deep[2]

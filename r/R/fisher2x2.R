@@ -1,0 +1,166 @@
+# Fisher's exact test on 2x2 tables over the C library: the arguments are
+# checked and recycled here, the tables computed in C (src/glue.cpp).
+
+# The columns, as R users name them, and the C library's members behind
+# them (its own table of members by name, bit by bit).
+.fields <- c(p.value = "pvalue", log10.p = "log10_pvalue", mid.p = "mid_pvalue",
+             less = "less", greater = "greater", two.sided = "two_sided", central = "central",
+             estimate = "odds_ratio", sample.or = "sample_odds_ratio",
+             conf.low = "ci_low", conf.high = "ci_high")
+# The C library's bits of `want` for each member (include/fisher2x2.h).
+.bits <- c(pvalue = 1L, mid_pvalue = 2L, less = 4L, greater = 4L, two_sided = 4L, central = 4L,
+           odds_ratio = 8L, sample_odds_ratio = 16L, ci_low = 32L, ci_high = 32L, log10_pvalue = 64L)
+.alternatives <- c(two.sided = 0L, less = 1L, greater = 2L)
+
+# One count argument as doubles (integer64 as its bits): NA stays NA; a
+# negative, non-whole or infinite count is an error naming the element.
+.counts <- function(x, name) {
+  if (inherits(x, "integer64")) {
+    bad <- which(!is.na(x) & x < 0)
+    if (length(bad)) stop(sprintf("count '%s': element %d is negative (%s)", name, bad[1], format(x[bad[1]])),
+                          call. = FALSE)
+    return(list(values = unclass(x), na = is.na(x), is64 = TRUE))
+  }
+  if (is.logical(x) && all(is.na(x))) x <- as.double(x)
+  if (!is.numeric(x)) stop(sprintf("count '%s' must be numeric, not %s", name, class(x)[1]), call. = FALSE)
+  x <- as.double(x)
+  na <- is.na(x) & !is.nan(x)
+  bad <- which(!na & (is.nan(x) | !is.finite(x) | x < 0 | x != floor(x)))
+  if (length(bad)) {
+    stop(sprintf("count '%s': element %d is not a whole number from 0 to 2^63 - 1 (%s)", name, bad[1],
+                 format(x[bad[1]], digits = 17)), call. = FALSE)
+  }
+  list(values = x, na = na, is64 = FALSE)
+}
+
+#' @export
+fisher_test <- function(a, b, c, d, alternative = "two.sided", conf.level = 0.95, fields = "p.value",
+                        workers = 1L, or = 1) {
+  if (missing(b) && missing(c) && missing(d)) {
+    if (!(is.matrix(a) || is.data.frame(a)) || ncol(a) != 4L) {
+      stop("give four count vectors a, b, c, d, or a matrix or data frame of four count columns", call. = FALSE)
+    }
+    cols <- if (is.data.frame(a)) as.list(a) else lapply(seq_len(4L), function(k) a[, k])
+    a <- cols[[1]]; b <- cols[[2]]; c <- cols[[3]]; d <- cols[[4]]
+  } else if (missing(b) || missing(c) || missing(d)) {
+    stop("give all four counts a, b, c, d", call. = FALSE)
+  }
+  alternative <- match.arg(alternative, names(.alternatives))
+  if (!is.numeric(conf.level) || length(conf.level) != 1L || is.na(conf.level) ||
+      !(conf.level > 0 && conf.level < 1)) {
+    stop("'conf.level' must be a single number between 0 and 1", call. = FALSE)
+  }
+  if (!is.numeric(or) || length(or) != 1L || is.na(or) || !(or > 0) || !is.finite(or)) {
+    stop("'or' must be a single positive finite number", call. = FALSE)
+  }
+  if (!is.character(fields) || !length(fields)) stop("'fields' must name columns", call. = FALSE)
+  if (identical(fields, "all")) fields <- names(.fields)
+  unknown <- setdiff(fields, names(.fields))
+  if (length(unknown)) {
+    stop(sprintf("unknown field in 'fields': %s (known: %s, or \"all\")", unknown[1],
+                 paste(names(.fields), collapse = ", ")), call. = FALSE)
+  }
+  if (!is.numeric(workers) || length(workers) != 1L || is.na(workers) || workers != floor(workers) ||
+      !(workers >= 1 || workers == -1) || workers > .Machine$integer.max) {
+    stop("'workers' must be a number of threads, or -1 for all cores", call. = FALSE)
+  }
+  if (workers == -1) workers <- max(1L, parallel::detectCores(), na.rm = TRUE)
+  counts <- Map(.counts, list(a, b, c, d), c("a", "b", "c", "d"))
+  lengths <- vapply(counts, function(x) length(x$values), 1)
+  n <- if (any(lengths == 0)) 0 else max(lengths)
+  if (n > 0 && any(n %% lengths != 0)) {
+    warning("longer object length is not a multiple of shorter object length", call. = FALSE)
+  }
+  na <- logical(n)
+  for (k in seq_along(counts)) {
+    x <- counts[[k]]
+    if (length(x$values) != n) {
+      v <- rep_len(x$values, n)
+      if (x$is64) class(v) <- "integer64"
+      x$values <- unclass(v)
+      x$na <- rep_len(x$na, n)
+    }
+    na <- na | x$na
+    counts[[k]] <- x
+  }
+  # NA gives NA in its row: the table is computed as 0 0 0 0 and then set.
+  values <- lapply(counts, function(x) {
+    v <- x$values
+    if (any(na)) v[na] <- if (x$is64) unclass(bit64::as.integer64(0)) else 0
+    as.double(v)
+  })
+  members <- unname(.fields[fields])
+  want <- Reduce(bitwOr, .bits[unique(members)], 0L)
+  out <- .Call(C_fisher_test, values[[1]], values[[2]], values[[3]], values[[4]],
+               vapply(counts, function(x) x$is64, TRUE), .alternatives[[alternative]], want,
+               as.double(conf.level), as.double(or), as.integer(workers))
+  if (is.numeric(out)) {
+    stop(sprintf("the total of table %.0f (a + b + c + d) is beyond 2^63 - 1", -out), call. = FALSE)
+  }
+  columns <- lapply(members, function(m) {
+    v <- out[[m]]
+    v[na] <- NA_real_
+    v
+  })
+  names(columns) <- fields
+  as.data.frame(columns, optional = TRUE)
+}
+
+#' @export
+fisher_htest <- function(x, alternative = "two.sided", conf.level = 0.95, or = 1) {
+  data.name <- deparse1(substitute(x))
+  if (is.data.frame(x)) x <- as.matrix(x)
+  if (is.numeric(x) && is.null(dim(x)) && length(x) == 4L) x <- matrix(x, 2L, byrow = TRUE)
+  if (!is.matrix(x) || !identical(dim(x), c(2L, 2L))) {
+    stop("fisher_htest takes a 2 x 2 table (or its four counts a, b, c, d); ",
+         "for larger tables use stats::fisher.test", call. = FALSE)
+  }
+  alternative <- match.arg(alternative, names(.alternatives))
+  r <- fisher_test(x[1, 1], x[1, 2], x[2, 1], x[2, 2], alternative = alternative, conf.level = conf.level,
+                   fields = c("p.value", "estimate", "conf.low", "conf.high"), or = or)
+  conf.int <- c(r$conf.low, r$conf.high)
+  attr(conf.int, "conf.level") <- conf.level
+  structure(list(p.value = r$p.value, conf.int = conf.int, estimate = c(`odds ratio` = r$estimate),
+                 null.value = c(`odds ratio` = or), alternative = alternative,
+                 method = "Fisher's Exact Test for Count Data", data.name = data.name),
+            class = "htest")
+}
+
+#' @export
+adjust_log10 <- function(log10.p, method = c("BH", "BY", "holm", "hochberg", "bonferroni")) {
+  method <- match.arg(method)
+  if (!is.numeric(log10.p)) stop("'log10.p' must be numeric: -log10 of p-values", call. = FALSE)
+  bad <- which(!is.na(log10.p) & !(log10.p >= 0))
+  if (length(bad)) {
+    stop(sprintf("'log10.p': element %d is not -log10 of a p-value (%s)", bad[1], format(log10.p[bad[1]])),
+         call. = FALSE)
+  }
+  q <- log10.p
+  keep <- !is.na(log10.p)
+  l <- log10.p[keep]
+  n <- length(l)
+  if (n == 0) return(q)
+  # p.adjust's rules, with -log10 p for p: a product is a difference, a
+  # minimum of p a maximum of -log10 p, and q = min(1, .) is max(0, .).
+  i <- seq_len(n)
+  out <- switch(method,
+    bonferroni = pmax(0, l - log10(n)),
+    holm = {
+      o <- order(l, decreasing = TRUE)
+      pmax(0, cummin(l[o] - log10(n - i + 1)))[order(o)]
+    },
+    hochberg = {
+      o <- order(l)
+      pmax(0, cummax(l[o] - log10(i)))[order(o)]
+    },
+    BH = {
+      o <- order(l)
+      pmax(0, cummax(l[o] - log10(n / (n - i + 1))))[order(o)]
+    },
+    BY = {
+      o <- order(l)
+      pmax(0, cummax(l[o] - log10(n / (n - i + 1)) - log10(sum(1 / i))))[order(o)]
+    })
+  q[keep] <- out
+  q
+}
