@@ -12,25 +12,13 @@
            odds_ratio = 8L, sample_odds_ratio = 16L, ci_low = 32L, ci_high = 32L, log10_pvalue = 64L)
 .alternatives <- c(two.sided = 0L, less = 1L, greater = 2L)
 
-# One count argument as doubles (integer64 as its bits): NA stays NA; a
-# negative, non-whole or infinite count is an error naming the element.
-.counts <- function(x, name) {
-  if (inherits(x, "integer64")) {
-    bad <- which(!is.na(x) & x < 0)
-    if (length(bad)) stop(sprintf("count '%s': element %d is negative (%s)", name, bad[1], format(x[bad[1]])),
-                          call. = FALSE)
-    return(list(values = unclass(x), na = is.na(x), is64 = TRUE))
-  }
-  if (is.logical(x) && all(is.na(x))) x <- as.double(x)
+# One count argument as the C code reads it: integers (logical NA too),
+# doubles, or integer64 (its bits in a double).
+.count_vector <- function(x, name) {
+  if (inherits(x, "integer64")) return(x)
+  if (is.logical(x) && all(is.na(x))) return(as.integer(x))
   if (!is.numeric(x)) stop(sprintf("count '%s' must be numeric, not %s", name, class(x)[1]), call. = FALSE)
-  x <- as.double(x)
-  na <- is.na(x) & !is.nan(x)
-  bad <- which(!na & (is.nan(x) | !is.finite(x) | x < 0 | x != floor(x)))
-  if (length(bad)) {
-    stop(sprintf("count '%s': element %d is not a whole number from 0 to 2^63 - 1 (%s)", name, bad[1],
-                 format(x[bad[1]], digits = 17)), call. = FALSE)
-  }
-  list(values = x, na = na, is64 = FALSE)
+  if (is.integer(x) || is.double(x)) x else as.double(x)
 }
 
 #' @export
@@ -65,43 +53,27 @@ fisher_test <- function(a, b, c, d, alternative = "two.sided", conf.level = 0.95
     stop("'workers' must be a number of threads, or -1 for all cores", call. = FALSE)
   }
   if (workers == -1) workers <- max(1L, parallel::detectCores(), na.rm = TRUE)
-  counts <- Map(.counts, list(a, b, c, d), c("a", "b", "c", "d"))
-  lengths <- vapply(counts, function(x) length(x$values), 1)
+  counts <- Map(.count_vector, list(a, b, c, d), c("a", "b", "c", "d"))
+  lengths <- vapply(counts, length, 1)
   n <- if (any(lengths == 0)) 0 else max(lengths)
   if (n > 0 && any(n %% lengths != 0)) {
     warning("longer object length is not a multiple of shorter object length", call. = FALSE)
   }
-  na <- logical(n)
-  for (k in seq_along(counts)) {
-    x <- counts[[k]]
-    if (length(x$values) != n) {
-      v <- rep_len(x$values, n)
-      if (x$is64) class(v) <- "integer64"
-      x$values <- unclass(v)
-      x$na <- rep_len(x$na, n)
-    }
-    na <- na | x$na
-    counts[[k]] <- x
-  }
-  # NA gives NA in its row: the table is computed as 0 0 0 0 and then set.
-  values <- lapply(counts, function(x) {
-    v <- x$values
-    if (any(na)) v[na] <- if (x$is64) unclass(bit64::as.integer64(0)) else 0
-    as.double(v)
-  })
   members <- unname(.fields[fields])
   want <- Reduce(bitwOr, .bits[unique(members)], 0L)
-  out <- .Call(C_fisher_test, values[[1]], values[[2]], values[[3]], values[[4]],
-               vapply(counts, function(x) x$is64, TRUE), .alternatives[[alternative]], want,
+  # The C code recycles, checks (NA rows give NA) and computes, in threads.
+  out <- .Call(C_fisher_test, counts[[1]], counts[[2]], counts[[3]], counts[[4]],
+               vapply(counts, function(x) inherits(x, "integer64"), TRUE), .alternatives[[alternative]], want,
                as.double(conf.level), as.double(or), as.integer(workers))
   if (is.numeric(out)) {
-    stop(sprintf("the total of table %.0f (a + b + c + d) is beyond 2^63 - 1", -out), call. = FALSE)
+    name <- c("a", "b", "c", "d")[out[2]]
+    if (out[1] == 3) stop(sprintf("the total of table %.0f (a + b + c + d) is beyond 2^63 - 1", out[3]), call. = FALSE)
+    value <- counts[[out[2]]][out[3]]
+    stop(sprintf("count '%s': element %.0f %s (%s)", name, out[3],
+                 if (out[1] == 1) "is negative" else "is not a whole number from 0 to 2^63 - 1",
+                 format(value, digits = 17)), call. = FALSE)
   }
-  columns <- lapply(members, function(m) {
-    v <- out[[m]]
-    v[na] <- NA_real_
-    v
-  })
+  columns <- lapply(members, function(m) out[[m]])
   names(columns) <- fields
   as.data.frame(columns, optional = TRUE)
 }

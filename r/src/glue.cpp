@@ -1,8 +1,9 @@
 // The R package's glue over the C library, through R's .Call interface.
-// R checks the arguments and recycles them (R/fisher2x2.R); here the
-// counts, whole numbers already, are converted and the tables computed,
-// over threads on request. No R API is called from a thread, and nothing
-// that R's errors could skip holds memory: R's vectors are allocated
+// R checks the other arguments (R/fisher2x2.R); the counts come as the
+// caller's vectors, recycled here by index, and the worker threads read,
+// check and compute them, so that no pass over millions of counts is left
+// to one thread. No R API is called from a thread, and nothing of C++'s
+// own holds memory while R may raise an error: R's vectors are allocated
 // first, the threads only read and write their data.
 #include <R.h>
 #include <Rinternals.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -22,80 +24,169 @@ namespace {
 
 constexpr std::uint64_t kMax = INT64_MAX;
 
-// Count i of a column: a double holding a whole number, or an integer64
-// (bit64's, its bits in a double).
-std::uint64_t CountAt(const double* x, bool integer64, R_xlen_t i) {
-  const double v = x[i];
-  if (integer64) {
-    std::int64_t n;
-    std::memcpy(&n, &v, sizeof n);
-    return static_cast<std::uint64_t>(n);
+// One count argument as the threads read it.
+struct Column {
+  enum Kind { kInteger, kDouble, kInteger64 } kind;
+  const void* data;
+  R_xlen_t length;
+};
+
+// Why a count is refused; the order of R's messages (R/fisher2x2.R).
+enum Reason { kNone, kNegative, kNotWhole, kTotal };
+
+// Count element j of a column: true with *v, or *na, or false with *reason.
+bool Read(const Column& c, R_xlen_t j, std::uint64_t* v, bool* na, Reason* reason) {
+  switch (c.kind) {
+    case Column::kInteger: {
+      const int x = static_cast<const int*>(c.data)[j];
+      if (x == NA_INTEGER) {
+        *na = true;
+        return true;
+      }
+      if (x < 0) {
+        *reason = kNegative;
+        return false;
+      }
+      *v = static_cast<std::uint64_t>(x);
+      return true;
+    }
+    case Column::kInteger64: {
+      std::int64_t x;
+      std::memcpy(&x, static_cast<const double*>(c.data) + j, sizeof x);
+      if (x == INT64_MIN) {  // bit64's NA
+        *na = true;
+        return true;
+      }
+      if (x < 0) {
+        *reason = kNegative;
+        return false;
+      }
+      *v = static_cast<std::uint64_t>(x);
+      return true;
+    }
+    case Column::kDouble:
+      break;
   }
-  return v >= 0x1p64 ? UINT64_MAX : static_cast<std::uint64_t>(v);
+  const double x = static_cast<const double*>(c.data)[j];
+  if (std::isnan(x)) {  // NA, and NaN as is.na takes it
+    *na = true;
+    return true;
+  }
+  if (!(x >= 0 && x < 0x1p64 && std::floor(x) == x)) {
+    *reason = x < 0 && std::isfinite(x) && std::floor(x) == x ? kNegative : kNotWhole;
+    return false;
+  }
+  *v = static_cast<std::uint64_t>(x);
+  return true;
 }
 
-// The tables [0, n) into data, over `threads`; returns 0 or the library's
-// error. Calls no R API.
-int Compute(const double* const counts[4], const bool integer64[4], R_xlen_t n, int alt, unsigned bits, double level,
-            double psi, int threads, const ResultField* const fields[], double* const data[], std::size_t count) {
-  std::atomic<int> error{0};
-  auto run = [&](R_xlen_t from, R_xlen_t to) {
+// The first count refused, in the order of the tables: the table, the
+// argument, the reason.
+struct Fault {
+  R_xlen_t table = -1;
+  int column = 0;
+  Reason reason = kNone;
+  void Note(R_xlen_t i, int k, Reason r) {
+    if (table < 0 || i < table) table = i, column = k, reason = r;
+  }
+};
+
+// The tables [0, n) into data, over `threads`; the first fault, or a
+// library error in *error. Calls no R API.
+Fault Compute(const Column counts[4], R_xlen_t n, int alt, unsigned bits, double level, double psi, int threads,
+              const ResultField* const fields[], double* const data[], std::size_t count, int* error) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> failed{0};
+  threads = std::max(1, std::min<int>(threads, static_cast<int>(std::min<R_xlen_t>(n, 1 << 20))));
+  std::vector<Fault> faults(static_cast<std::size_t>(threads));
+  auto run = [&](R_xlen_t from, R_xlen_t to, Fault& fault) {
     for (R_xlen_t i = from; i < to; ++i) {
-      std::uint64_t v[4];
-      for (int k = 0; k < 4; ++k) v[k] = CountAt(counts[k], integer64[k], i);
+      std::uint64_t v[4] = {0, 0, 0, 0};
+      bool na = false;
+      for (int k = 0; k < 4; ++k) {
+        Reason reason = kNone;
+        if (!Read(counts[k], i % counts[k].length, &v[k], &na, &reason)) {
+          fault.Note(i, k, reason);
+          stop = true;
+          return;
+        }
+      }
+      if (na) {
+        for (std::size_t m = 0; m < count; ++m) data[m][i] = NA_REAL;
+        continue;
+      }
+      if (v[0] > kMax || v[1] > kMax - v[0] || v[2] > kMax - v[0] - v[1] || v[3] > kMax - v[0] - v[1] - v[2]) {
+        fault.Note(i, 0, kTotal);
+        stop = true;
+        return;
+      }
       fisher2x2_result r;
       const int e = fisher2x2_test_sized(v[0], v[1], v[2], v[3], alt, bits, level, psi, &r, sizeof r);
       if (e != 0) {
-        error = e;
+        failed = e;
+        stop = true;
         return;
       }
-      for (std::size_t k = 0; k < count; ++k) data[k][i] = r.*fields[k]->member;
+      for (std::size_t m = 0; m < count; ++m) data[m][i] = r.*fields[m]->member;
     }
   };
-  threads = std::max(1, std::min<int>(threads, static_cast<int>(std::min<R_xlen_t>(n, 1 << 20))));
-  if (threads <= 1) {
-    run(0, n);
-  } else {
-    // Blocks handed out as threads ask for them.
-    constexpr R_xlen_t kBlock = 4096;
-    std::atomic<R_xlen_t> next{0};
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) {
-      pool.emplace_back([&] {
-        for (R_xlen_t from; error == 0 && (from = next.fetch_add(kBlock)) < n;) run(from, std::min(n, from + kBlock));
-      });
+  // Blocks handed out in order as threads ask for them: once a count is
+  // refused no later block can hold an earlier one.
+  constexpr R_xlen_t kBlock = 4096;
+  std::atomic<R_xlen_t> next{0};
+  auto worker = [&](int t) {
+    for (R_xlen_t from; !stop && (from = next.fetch_add(kBlock)) < n;) {
+      run(from, std::min(n, from + kBlock), faults[static_cast<std::size_t>(t)]);
     }
+  };
+  if (threads <= 1) {
+    worker(0);
+  } else {
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) pool.emplace_back(worker, t);
     for (std::thread& th : pool) th.join();
   }
-  return error;
+  Fault first;
+  for (const Fault& f : faults) {
+    if (f.table >= 0) first.Note(f.table, f.column, f.reason);
+  }
+  *error = failed;
+  return first;
 }
-
 
 }  // namespace
 
 extern "C" {
 
-// fisher_test's work: a, b, c, d double vectors of one length (whole
-// numbers >= 0, or integer64 where is64[k]), the C library's alternative
-// and `want` bits, the level, the null odds ratio, the threads. Returns a
-// list of the result's members that `want` fills, by their names, or the
-// 1-based index of the first table whose total passes 2^63 - 1 (as a
-// negative integer).
+// fisher_test's work: a, b, c, d integer, double or integer64 vectors
+// (is64), recycled to the longest (none if one is empty); the C library's
+// alternative and `want` bits, the level, the null odds ratio, the threads.
+// Returns a list of the result's members that `want` fills, by their names
+// (NA in a row with an NA count), or where a count is refused an integer
+// vector: the reason (1 negative, 2 not whole, 3 the total), the argument
+// (1 to 4) and the element (1-based; for the total, the table).
 SEXP C_fisher_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP alternative, SEXP want, SEXP conf_level,
                    SEXP null_or, SEXP workers) {
-  // The data pointers taken here, in R's thread (REAL may materialise a
-  // vector), and only read after.
-  const double* const counts[4] = {REAL(a), REAL(b), REAL(c), REAL(d)};
-  const R_xlen_t n = XLENGTH(a);
-  bool integer64[4];
-  for (int k = 0; k < 4; ++k) integer64[k] = LOGICAL(is64)[k] != 0;
-  for (R_xlen_t i = 0; i < n; ++i) {
-    std::uint64_t v[4];
-    for (int k = 0; k < 4; ++k) v[k] = CountAt(counts[k], integer64[k], i);
-    if (v[0] > kMax || v[1] > kMax - v[0] || v[2] > kMax - v[0] - v[1] || v[3] > kMax - v[0] - v[1] - v[2]) {
-      return Rf_ScalarReal(-static_cast<double>(i + 1));
+  const SEXP args[4] = {a, b, c, d};
+  Column counts[4];
+  R_xlen_t n = 0;
+  bool empty = false;
+  for (int k = 0; k < 4; ++k) {
+    const SEXP x = args[k];
+    // The data pointers taken here, in R's thread, and only read after.
+    if (TYPEOF(x) == INTSXP || TYPEOF(x) == LGLSXP) {
+      counts[k] = {Column::kInteger, TYPEOF(x) == INTSXP ? static_cast<const void*>(INTEGER(x))
+                                                         : static_cast<const void*>(LOGICAL(x)),
+                   XLENGTH(x)};
+    } else if (TYPEOF(x) == REALSXP) {
+      counts[k] = {LOGICAL(is64)[k] != 0 ? Column::kInteger64 : Column::kDouble, REAL(x), XLENGTH(x)};
+    } else {
+      Rf_error("count %c must be numeric", "abcd"[k]);
     }
+    empty = empty || counts[k].length == 0;
+    n = std::max(n, counts[k].length);
   }
+  if (empty) n = 0;
   const int alt = Rf_asInteger(alternative);
   const auto bits = static_cast<unsigned>(Rf_asInteger(want));
   const double level = Rf_asReal(conf_level), psi = Rf_asReal(null_or);
@@ -116,9 +207,19 @@ SEXP C_fisher_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP alternative, 
     data[k] = REAL(VECTOR_ELT(out, static_cast<R_xlen_t>(k)));
   }
   Rf_setAttrib(out, R_NamesSymbol, names);
-  const int failed = Compute(counts, integer64, n, alt, bits, level, psi, threads, fields, data, count);
+  int failed = 0;
+  const Fault fault = Compute(counts, n, alt, bits, level, psi, threads, fields, data, count, &failed);
   UNPROTECT(2);
   if (failed != 0) Rf_error("%s", fisher2x2_strerror(failed));
+  if (fault.table >= 0) {
+    SEXP where = PROTECT(Rf_allocVector(REALSXP, 3));
+    REAL(where)[0] = fault.reason;
+    REAL(where)[1] = fault.column + 1;
+    REAL(where)[2] = static_cast<double>(fault.reason == kTotal ? fault.table
+                                                                 : fault.table % counts[fault.column].length) + 1;
+    UNPROTECT(1);
+    return where;
+  }
   return out;
 }
 

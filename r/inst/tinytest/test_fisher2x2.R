@@ -78,6 +78,7 @@ expect_warning(fisher_test(c(3, 4, 5), 1, 1, c(3, 5)))
 expect_identical(nrow(fisher_test(numeric(0), 1, 1, 1)), 0L)
 r <- fisher_test(c(3, NA), c(1, 1), 1, 3, fields = c("p.value", "estimate"))
 expect_true(is.na(r$p.value[2]) && is.na(r$estimate[2]) && r$p.value[1] == one$p.value)
+expect_true(is.na(fisher_test(NaN, 1, 1, 1)$p.value))
 expect_identical(fisher_test(3, 1, 1, 3, alternative = "g")$p.value, fisher_test(3, 1, 1, 3, "greater")$p.value)
 if (requireNamespace("bit64", quietly = TRUE)) {
   huge <- bit64::as.integer64("4611686018427387902")
