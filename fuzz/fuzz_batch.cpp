@@ -4,7 +4,7 @@
 // --log10) and whether lines are "a b c d test" or, with --alternative
 // two-sided and the whole test's fields, "a b c d"; its second byte picks
 // --keep, --header, and --columns 3,1,4,2[,5] with a tab or a comma as the
-// delimiter. The rest stands in for the file that batch mode reads (with
+// delimiter, and with the whole test --null-or=2.5. The rest stands in for the file that batch mode reads (with
 // --header, a byte-order mark at its start is skipped), and its
 // standard output is captured. Each input line is judged by a model written
 // with the C library (strtoll, snprintf): blank or comment, the header, a
@@ -66,6 +66,7 @@ bool whole;                           // four fields a line, the whole test's fi
 bool keep, header, columns;           // the options of the second byte
 char delimiter;                       // with columns
 bool header_seen;
+double null_or = 1;  // the whole test's null odds ratio
 AccuratePValue last;                  // the model's value of the last table
 const std::string kAccurate = "\x01";  // from Expected: see MatchesAccurate
 const std::string kWhole = "\x02";     // from Expected: see MatchesWhole
@@ -221,9 +222,11 @@ bool MatchesWhole(const std::string& got) {
   for (int i = 0; i < 4; ++i) c[i] = static_cast<std::uint64_t>(counts[i]);
   const Observed o(c[0], c[1], c[2], c[3]);
   const TailSums tails = SumTails(o, true, true);
+  NullTails null{};
+  if (null_or != 1 && o.b0 != 0) null = NullTailSums(o, null_or);
   const PValueKind kinds[3] = {PValueKind::kLess, PValueKind::kGreater, PValueKind::kTwoSided};
   for (int k = 0; k < 3; ++k) {
-    last = PValueFromTails(o, tails, kinds[k]);
+    last = null_or != 1 ? NullPValue(o, null, kinds[k]) : PValueFromTails(o, tails, kinds[k]);
     if (format == BatchFormat::kSixDecimals) {
       char text[kPValueTextMax];
       if (f[static_cast<std::size_t>(k) + 1] != std::string(text, FormatFixed6(PValue(last), text))) return false;
@@ -266,11 +269,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   --size;
   BatchOptions options;
   keep = header = columns = false;
+  null_or = 1;
   if (size > 0) {
     keep = (data[0] & 1) != 0;
     header = (data[0] & 2) != 0;
     columns = (data[0] & 4) != 0;
     delimiter = (data[0] & 8) != 0 ? ',' : '\t';
+    // The whole test's p-values under a null odds ratio other than 1: the
+    // noncentral sums (the output's form is the same).
+    null_or = whole && (data[0] & 16) != 0 ? 2.5 : 1;
+    request.null_or = null_or;
     ++data;
     --size;
   }
