@@ -7,9 +7,6 @@
              less = "less", greater = "greater", two.sided = "two_sided", central = "central",
              estimate = "odds_ratio", sample.or = "sample_odds_ratio",
              conf.low = "ci_low", conf.high = "ci_high")
-# The C library's bits of `want` for each member (include/fisher2x2.h).
-.bits <- c(pvalue = 1L, mid_pvalue = 2L, less = 4L, greater = 4L, two_sided = 4L, central = 4L,
-           odds_ratio = 8L, sample_odds_ratio = 16L, ci_low = 32L, ci_high = 32L, log10_pvalue = 64L)
 .alternatives <- c(two.sided = 0L, less = 1L, greater = 2L)
 
 # One count argument as the C code reads it: integers (logical NA too),
@@ -60,10 +57,9 @@ fisher_test <- function(a, b, c, d, alternative = "two.sided", conf.level = 0.95
     warning("longer object length is not a multiple of shorter object length", call. = FALSE)
   }
   members <- unname(.fields[fields])
-  want <- Reduce(bitwOr, .bits[unique(members)], 0L)
   # The C code recycles, checks (NA rows give NA) and computes, in threads.
   out <- .Call(C_fisher_test, counts[[1]], counts[[2]], counts[[3]], counts[[4]],
-               vapply(counts, function(x) inherits(x, "integer64"), TRUE), .alternatives[[alternative]], want,
+               vapply(counts, function(x) inherits(x, "integer64"), TRUE), .alternatives[[alternative]], unique(members),
                as.double(conf.level), as.double(or), as.integer(workers))
   if (is.numeric(out)) {
     name <- c("a", "b", "c", "d")[out[2]]

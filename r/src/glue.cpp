@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -160,8 +161,9 @@ extern "C" {
 
 // fisher_test's work: a, b, c, d integer, double or integer64 vectors
 // (is64), recycled to the longest (none if one is empty); the C library's
-// alternative and `want` bits, the level, the null odds ratio, the threads.
-// Returns a list of the result's members that `want` fills, by their names
+// alternative, the names of the result's members asked, the level, the null
+// odds ratio, the threads. Returns a list of the members that the `want`
+// bits of those names fill, by their names
 // (NA in a row with an NA count), or where a count is refused an integer
 // vector: the reason (1 negative, 2 not whole, 3 the total), the argument
 // (1 to 4) and the element (1-based; for the total, the table).
@@ -188,7 +190,15 @@ SEXP C_fisher_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP alternative, 
   }
   if (empty) n = 0;
   const int alt = Rf_asInteger(alternative);
-  const auto bits = static_cast<unsigned>(Rf_asInteger(want));
+  // What to compute, from the members' names by the library's table.
+  unsigned bits = 0;
+  for (R_xlen_t i = 0; i < XLENGTH(want); ++i) {
+    const char* name = CHAR(STRING_ELT(want, i));
+    const ResultField* f = std::find_if(std::begin(kResultFields), std::end(kResultFields),
+                                        [name](const ResultField& r) { return std::strcmp(r.name, name) == 0; });
+    if (f == std::end(kResultFields)) Rf_error("no member %s in the result", name);
+    bits |= f->bit;
+  }
   const double level = Rf_asReal(conf_level), psi = Rf_asReal(null_or);
   const int threads = Rf_asInteger(workers);
 
@@ -223,12 +233,8 @@ SEXP C_fisher_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP alternative, 
   return out;
 }
 
-// The library's version.
-SEXP C_version(void) { return Rf_mkString(fisher2x2_version()); }
-
 static const R_CallMethodDef kCalls[] = {
     {"C_fisher_test", reinterpret_cast<DL_FUNC>(&C_fisher_test), 10},
-    {"C_version", reinterpret_cast<DL_FUNC>(&C_version), 0},
     {nullptr, nullptr, 0},
 };
 
