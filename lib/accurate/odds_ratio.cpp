@@ -27,6 +27,7 @@
 #include <cmath>
 #include <limits>
 
+#include "accurate/root_search.h"
 #include "accurate/tail_sum.h"
 #include "arith/uint128.h"
 
@@ -195,58 +196,6 @@ void TailEquation(const Observed& o, int side, double t, double* value, double* 
   *curve = (second / mass - (first / mass) * (first / mass)) - variance;
 }
 
-// Roots in t are kept within e^+-700, far beyond any estimate or bound:
-// those lie within e^+-200 for counts below 2^63 and levels above 2^-60.
-constexpr double kMostT = 700;
-
-// The root of an increasing f, from t: f(t, &value, &slope, &curve), its
-// value and first two derivatives; the steps are Halley's.
-template <class F>
-double Solve(F f, double t, double* last_slope = nullptr) {
-  double lo = -kMostT, hi = kMostT, reach = 1;
-  bool below = false, above = false;  // a sign seen below, above the root
-  if (t < lo) t = lo;
-  if (t > hi) t = hi;
-  for (int iteration = 0; iteration < 200; ++iteration) {
-    double value, slope, curve;
-    f(t, &value, &slope, &curve);
-    if (last_slope != nullptr) *last_slope = slope;
-    if (value == 0) return t;
-    if (value < 0) {
-      lo = t, below = true;
-    } else {
-      hi = t, above = true;
-    }
-    // Halley's step is Newton's divided by 1 - u, u = value curve / 2 slope^2;
-    // far from the root, where |u| passes 1/2, Newton's alone.
-    const double newton = value / slope, u = newton * curve / (2 * slope);
-    double next = t - (u >= -0.5 && u <= 0.5 ? newton / (1 - u) : newton);
-    const double step = std::fabs(next - t);
-    if (next >= lo && next <= hi) {
-      // A step below 2^-40 leaves the root within about that: psi within
-      // 1e-12 relative, whatever the scale of f. A Newton step would leave
-      // it within about c step^2, c = |f''/2f'| (Halley's, closer still):
-      // once that is below 2^-46 the step is the last, provided it is below
-      // 2^-20 (where f''' could matter no more).
-      const double c = std::fabs(curve / (2 * slope));
-      if (step <= 0x1p-40 || (step <= 0x1p-20 && c * step * step <= 0x1p-46)) return next;
-    }
-    if (!(next > lo && next < hi)) {  // NaN included
-      if (below && above) {
-        next = lo + (hi - lo) / 2;
-        if (hi - lo <= 0x1p-40) return next;
-      } else {
-        next = below ? t + reach : t - reach;
-        reach *= 2;
-        if (next < -kMostT) next = -kMostT;
-        if (next > kMostT) next = kMostT;
-      }
-    }
-    t = next;
-  }
-  return t;
-}
-
 // Starting points: the log odds ratio with a half added to each cell, and
 // its usual standard error.
 double LogOddsStart(const Observed& o) {
@@ -257,16 +206,6 @@ double LogOddsStart(const Observed& o) {
 double StandardError(const Observed& o) {
   return std::sqrt(1 / (Count(o.a0) + 0.5) + 1 / (Count(o.b0) + 0.5) + 1 / (Count(o.c0) + 0.5) +
                    1 / (Count(o.d0) + 0.5));
-}
-
-// The standard normal quantile of 1 - alpha, to a few digits (Hastings).
-double NormalQuantile(double alpha) {
-  const bool upper = alpha <= 0.5;
-  const double p = upper ? alpha : 1 - alpha;
-  const double s = std::sqrt(-2 * LogToDouble(p));
-  const double z = s - (2.515517 + s * (0.802853 + s * 0.010328)) /
-                           (1 + s * (1.432788 + s * (0.189269 + s * 0.001308)));
-  return upper ? z : -z;
 }
 
 double PsiOf(const Observed& o, double t) { return dd::ExpToDouble(DD(o.swapped ? -t : t)); }
