@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "output.h"
@@ -85,6 +86,91 @@ void Report(long long line, const char* fault, int position) {
   Complain(text);
 }
 
+// --group: the current group's key and strata, gathered line by line (the
+// one buffer batch mode allocates, freed at the end).
+struct Group {
+  bool open = false;
+  char key[4096];
+  std::size_t key_length = 0;
+  std::uint64_t* counts = nullptr;
+  std::size_t strata = 0, capacity = 0;
+  std::uint64_t total = 0;
+  const char* fault = nullptr;  // the first fault of its lines, reported with them
+  long long first_line = 0;
+} group;
+
+// Writes the group's line: its key, the separator and its fields (empty
+// where a line of it was malformed or the test failed).
+void FlushGroup() {
+  if (!group.open) return;
+  group.open = false;
+  const Request& r = options->request;
+  Put(group.key, group.key_length);
+  Room(kFieldsTextMax + 3);
+  if (out_failed) return;
+  out_buf[out_len++] = r.separator;
+  std::size_t length = 0;
+  if (group.fault == nullptr) {
+    const char* fault = nullptr;
+    length = WriteStrataFields(r, group.counts, group.strata, out_buf + out_len, &fault);
+    if (fault != nullptr) Report(group.first_line, fault, 0);
+  }
+  if (length == 0) {
+    for (int i = 1; i < r.field_count; ++i) out_buf[out_len++] = r.separator;
+  }
+  out_len += length;
+  out_buf[out_len++] = '\n';
+}
+
+// One line of a group: a stratum, or a fault that spoils its group.
+void GroupLine(const ParsedLine& parsed, long long line) {
+  if (parsed.kind == LineKind::kBlank || parsed.kind == LineKind::kComment) return;
+  const bool keyed = parsed.key != nullptr;
+  if (keyed && (!group.open || parsed.key_length != group.key_length ||
+                std::memcmp(parsed.key, group.key, group.key_length) != 0)) {
+    FlushGroup();
+    group.open = true;
+    group.key_length = parsed.key_length < sizeof group.key ? parsed.key_length : sizeof group.key;
+    std::memcpy(group.key, parsed.key, group.key_length);
+    group.strata = 0;
+    group.total = 0;
+    group.fault = nullptr;
+    group.first_line = line;
+  }
+  const char* fault = nullptr;
+  int position = 0;
+  if (parsed.kind == LineKind::kMalformed) {
+    fault = parsed.fault, position = parsed.position;
+  } else if (parsed.kind == LineKind::kNegative) {
+    fault = "has a negative count";
+  } else if (parsed.key_length == 0) {
+    fault = "has an empty group";
+    position = layout.column[layout.group];
+  }
+  if (fault == nullptr) {
+    std::uint64_t n = parsed.counts[0] + parsed.counts[1] + parsed.counts[2] + parsed.counts[3];
+    if (n > static_cast<std::uint64_t>(INT64_MAX) - group.total) fault = "takes its group's total beyond 2^63 - 1";
+    group.total += n;
+  }
+  if (fault == nullptr && group.strata == group.capacity) {
+    const std::size_t capacity = group.capacity * 2 + 64;
+    void* p = std::realloc(group.counts, capacity * 4 * sizeof(std::uint64_t));
+    if (p == nullptr) {
+      fault = "cannot be held: memory was refused";
+    } else {
+      group.counts = static_cast<std::uint64_t*>(p);
+      group.capacity = capacity;
+    }
+  }
+  if (fault != nullptr) {
+    Report(line, fault, position);
+    if (group.open && group.fault == nullptr) group.fault = fault;
+    return;
+  }
+  std::memcpy(group.counts + 4 * group.strata, parsed.counts, 4 * sizeof(std::uint64_t));
+  ++group.strata;
+}
+
 // The header: the names of the columns looked up; written as the fields'
 // names. False after a fault.
 bool Header(const char* p, const char* end) {
@@ -107,10 +193,32 @@ void EndLine(const ParsedLine& parsed, bool header, bool cr, long long line) {
   if (out_failed) return;
   const Request& r = options->request;
   const bool keep = options->keep;
+  if (layout.group >= 0 && !header) {
+    GroupLine(parsed, line);
+    return;
+  }
+  if (header && layout.group >= 0) {
+    // The group's column by its name in the header, then the fields'.
+    const char* name = layout.name[layout.group] != nullptr ? layout.name[layout.group] : "group";
+    const std::size_t length = layout.name[layout.group] != nullptr ? layout.name_length[layout.group] : 5;
+    for (std::size_t i = 0; i < length && i < 4096; ++i) out_buf[out_len++] = name[i];
+    out_buf[out_len++] = r.separator;
+  }
   if (header) {
     for (int i = 0; i < r.field_count; ++i) {
       if (i > 0 || keep) out_buf[out_len++] = r.separator;
       for (const char* name = FieldName(r.fields[i]); *name != '\0'; ++name) out_buf[out_len++] = *name;
+    }
+  } else if (parsed.kind == LineKind::kTable && layout.strata) {
+    if (keep) out_buf[out_len++] = r.separator;
+    const char* fault = nullptr;
+    const std::size_t length = WriteStrataFields(r, parsed.strata_counts, parsed.strata, out_buf + out_len, &fault);
+    out_len += length;
+    if (fault != nullptr) {
+      if (keep) {
+        for (int i = 1; i < r.field_count; ++i) out_buf[out_len++] = r.separator;
+      }
+      Report(line, fault, 0);
     }
   } else if (parsed.kind == LineKind::kTable) {
     if (keep) out_buf[out_len++] = r.separator;
@@ -282,6 +390,9 @@ int RunBatch(int fd, const char* name, const BatchOptions& how) {
       mark_pending = false;
     }
   }
+  FlushGroup();
+  std::free(group.counts);
+  group = Group{};
   if (!Flush()) return 1;
   if (unreported > 0) {
     char text[96];

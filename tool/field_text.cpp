@@ -28,6 +28,7 @@ constexpr Name kNames[] = {
     {"sample-or", Field::kSampleOddsRatio, kWantSampleOddsRatio},
     {"ci-low", Field::kCiLow, kWantCiLow},
     {"ci-high", Field::kCiHigh, kWantCiHigh},
+    {"mh-or", Field::kMhOddsRatio, kWantMhOddsRatio},
 };
 
 // kNames is in the order of Field.
@@ -77,22 +78,28 @@ std::size_t WriteField(Field field, const TestValues& v, BatchFormat format, cha
     case Field::kCiLow:
       return FormatDouble(v.ci_low, out);
     case Field::kCiHigh:
+      return FormatDouble(v.ci_high, out);
+    case Field::kMhOddsRatio:
       break;
   }
-  return FormatDouble(v.ci_high, out);
+  return FormatDouble(v.mh_odds_ratio, out);
 }
 
 // The fields, separated.
-[[gnu::noinline]] std::size_t WriteFieldList(const Request& r, const Ask& ask, const std::uint64_t counts[4],
-                                             char* out) {
-  TestValues values;
-  WholeTest(counts[0], counts[1], counts[2], counts[3], ask, &values);
+std::size_t WriteValues(const Request& r, const TestValues& values, char* out) {
   std::size_t length = 0;
   for (int i = 0; i < r.field_count; ++i) {
     if (i > 0) out[length++] = r.separator;
     length += WriteField(r.fields[i], values, r.format, out + length);
   }
   return length;
+}
+
+[[gnu::noinline]] std::size_t WriteFieldList(const Request& r, const Ask& ask, const std::uint64_t counts[4],
+                                             char* out) {
+  TestValues values;
+  WholeTest(counts[0], counts[1], counts[2], counts[3], ask, &values);
+  return WriteValues(r, values, out);
 }
 
 }  // namespace
@@ -154,4 +161,24 @@ std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool on
     return p.single_run ? FormatFixed6(p.single_run_p, out) : WritePValue(p.p, r.format, out);
   }
   return WriteFieldList(r, ask, counts, out);
+}
+
+std::size_t WriteStrataFields(const Request& r, const std::uint64_t* counts, std::size_t k, char* out,
+                              const char** fault) {
+  Ask ask;
+  ask.alternative = r.alternative;
+  ask.conf_level = r.conf_level;
+  ask.want = r.want;
+  TestValues values;
+  switch (StrataTest(counts, k, ask, &values)) {
+    case StrataStatus::kOk:
+      break;
+    case StrataStatus::kMemory:
+      *fault = "the stratified test's memory was refused";
+      return 0;
+    case StrataStatus::kTooWide:
+      *fault = "the strata are too wide for the exact test (the sd of their sum passes what 1 s and 1 GiB allow)";
+      return 0;
+  }
+  return WriteValues(r, values, out);
 }

@@ -27,6 +27,7 @@ enum class Field {
   kSampleOddsRatio,  // a d / (b c)
   kCiLow,            // the exact conditional confidence interval
   kCiHigh,
+  kMhOddsRatio,      // strata: the Mantel-Haenszel estimate
 };
 
 constexpr int kMaxFields = 16;
@@ -64,5 +65,11 @@ constexpr std::size_t kFieldsTextMax = kMaxFields * (kPValueTextMax + 1);
 // Without an alternative, "p" up to a total of 50000 in six decimals is the
 // single run's computation, bit for bit.
 std::size_t WriteFields(const Request& r, const std::uint64_t counts[4], bool one_tailed, char* out);
+
+// The same for the stratified test of the k tables in counts (4 k counts,
+// total at most 2^63 - 1), r with an alternative. Returns the length, or 0
+// with *fault set where the test could not be computed.
+std::size_t WriteStrataFields(const Request& r, const std::uint64_t* counts, std::size_t k, char* out,
+                              const char** fault);
 
 #endif  // FISHER2X2_TOOL_FIELD_TEXT_H

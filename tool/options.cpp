@@ -21,14 +21,15 @@ namespace {
 constexpr int kConfLevel = 'L';  // long only
 constexpr int kNullOr = 'N';     // long only
 
-constexpr char kShort[] = "-:bplHka:f:c:d:";
+constexpr char kShort[] = "-:bplHksa:f:c:d:g:";
 constexpr option kLong[] = {
     {"batch", no_argument, nullptr, 'b'},       {"precise", no_argument, nullptr, 'p'},
     {"log10", no_argument, nullptr, 'l'},       {"header", no_argument, nullptr, 'H'},
     {"keep", no_argument, nullptr, 'k'},        {"alternative", required_argument, nullptr, 'a'},
     {"fields", required_argument, nullptr, 'f'}, {"conf-level", required_argument, nullptr, kConfLevel},
     {"columns", required_argument, nullptr, 'c'}, {"delimiter", required_argument, nullptr, 'd'},
-    {"null-or", required_argument, nullptr, kNullOr}, {nullptr, 0, nullptr, 0},
+    {"null-or", required_argument, nullptr, kNullOr}, {"strata", no_argument, nullptr, 's'},
+    {"group", required_argument, nullptr, 'g'},       {nullptr, 0, nullptr, 0},
 };
 
 // Each option as the messages name it, and what they say where its value
@@ -50,6 +51,8 @@ constexpr Spelling kSpellings[] = {
     {'c', "--columns", "--columns needs a list"},
     {'d', "--delimiter", "--delimiter needs a character"},
     {kNullOr, "--null-or", "--null-or needs a value"},
+    {'s', "--strata", nullptr},
+    {'g', "--group", "--group needs a column"},
 };
 
 const Spelling& SpellingOf(int key) {
@@ -132,6 +135,8 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
   Request& request = options->batch.request;
   const char* columns = nullptr;  // the --columns list, read once --header is known
   const char* delimiter = nullptr;
+  const char* group = nullptr;  // the --group column
+  bool strata = false;
   bool batch = false, precise = false, log10 = false, null_or = false;
   const char* batch_only = nullptr;  // the first option that needs --batch
   const char* second_file = nullptr;
@@ -195,6 +200,12 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
       case 'c':
         columns = value;
         break;
+      case 's':
+        strata = true;
+        break;
+      case 'g':
+        group = value;
+        break;
       case 'd':
         delimiter = value;
         break;
@@ -242,7 +253,25 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
     return Fail(fault, "the field mid-p needs --alternative");
   }
   if (request.alternative == Alternative::kNone && null_or) return Fail(fault, "--null-or needs --alternative");
+  const bool many = strata || group != nullptr;
+  if (strata && group != nullptr) return Fail(fault, "--strata and --group exclude each other");
+  if (many) {
+    const char* spelled = strata ? "--strata" : "--group";
+    if (request.alternative == Alternative::kNone) {
+      std::snprintf(fault->buffer, sizeof fault->buffer, "%s needs --alternative", spelled);
+      return Fail(fault, fault->buffer);
+    }
+    if (group != nullptr && columns == nullptr) return Fail(fault, "--group needs --columns (four columns a, b, c, d)");
+    if (group != nullptr && options->batch.keep) return Fail(fault, "--keep and --group exclude each other");
+    if (Asks(request, Field::kSampleOddsRatio)) {
+      return Fail(fault, "the field sample-or is one table's: the strata have mh-or");
+    }
+    if (null_or) return Fail(fault, "--null-or is one table's, not the strata's");
+  } else if (Asks(request, Field::kMhOddsRatio)) {
+    return Fail(fault, "the field mh-or needs --strata or --group");
+  }
   LineLayout& layout = options->batch.layout;
+  layout.strata = strata;
   layout.entries = request.alternative == Alternative::kNone ? 5 : 4;
   if (delimiter != nullptr) {
     if (columns == nullptr) return Fail(fault, "--delimiter needs --columns");
@@ -257,12 +286,34 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
     if (const char* text = ParseColumnList(columns, options->batch.header, &layout)) {
       return Fail(fault, text, columns);
     }
-    if (layout.columns != layout.entries) {
+    if (strata) {
+      if (layout.columns % 4 != 0) return Fail(fault, "--columns takes 4 K columns (a1, b1, c1, d1, a2, ...) with --strata", columns);
+    } else if (layout.columns != layout.entries) {
       return Fail(fault,
                   layout.entries == 4 ? "--columns takes 4 columns (a, b, c, d) with --alternative"
                                       : "--columns needs 5 columns (a, b, c, d, test) without --alternative",
                   columns);
     }
+  }
+  if (group != nullptr) {
+    // The group's column follows a, b, c, d as one more entry.
+    const std::size_t length = std::strlen(group);
+    bool number = length > 0 && length <= 9;
+    for (std::size_t i = 0; i < length; ++i) number = number && group[i] >= '0' && group[i] <= '9';
+    layout.name[4] = nullptr;
+    layout.name_length[4] = 0;
+    if (number) {
+      layout.column[4] = std::atoi(group);
+      if (layout.column[4] == 0) return Fail(fault, "--group: columns are numbered from 1", group);
+    } else {
+      if (!options->batch.header || length == 0) return Fail(fault, "--group names a column only with --header", group);
+      layout.name[4] = group;
+      layout.name_length[4] = length;
+      layout.column[4] = 0;
+    }
+    layout.group = 4;
+    layout.columns = 5;
+    SortColumns(&layout);
   }
   request.format = precise ? BatchFormat::kPrecise : log10 ? BatchFormat::kLog10 : BatchFormat::kSixDecimals;
   if (options->file != nullptr && std::strcmp(options->file, "-") == 0) options->file = nullptr;

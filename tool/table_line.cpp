@@ -9,6 +9,10 @@ namespace {
 
 bool IsBlank(char ch) { return ch == ' ' || ch == '\t'; }
 
+// A line's values (strata's counts are many), and its strata's counts.
+std::int64_t values[kMaxLineCounts];
+std::uint64_t line_counts[kMaxLineCounts];
+
 // The entries in the order of their columns, so that a line is walked once
 // from its start.
 void SortEntries(LineLayout* layout) {
@@ -76,8 +80,11 @@ bool NumeralFault(Numeral n, int position, ParsedLine* out) {
 }
 
 // Blanks, a comment, or whitespace-separated fields.
-void SplitFields(const LineLayout& layout, const char* p, const char* end, std::int64_t v[5], ParsedLine* out) {
-  const char* const count_fault = layout.entries == 5 ? "expected five integers" : "expected four integers";
+int SplitFields(const LineLayout& layout, const char* p, const char* end, std::int64_t v[], ParsedLine* out) {
+  const char* const count_fault = layout.strata         ? "expected a multiple of four integers"
+                                  : layout.entries == 5 ? "expected five integers"
+                                                        : "expected four integers";
+  const int most = layout.strata ? static_cast<int>(kMaxLineCounts) : layout.entries;
   int fields = 0;
   out->rest = Rest::kBlanksOrComment;
   while (p < end) {
@@ -85,26 +92,27 @@ void SplitFields(const LineLayout& layout, const char* p, const char* end, std::
       out->rest = Rest::kAnything;
       break;
     }
-    if (fields == layout.entries) return Fault(out, count_fault, 0);
+    if (fields == most) return Fault(out, count_fault, 0), fields;
     const char* next;
-    if (NumeralFault(ReadNumeral(p, end, &v[fields], &next), fields + 1, out)) return;
+    if (NumeralFault(ReadNumeral(p, end, &v[fields], &next), fields + 1, out)) return fields;
     p = next;
     ++fields;
     if (p == end) {
       out->rest = Rest::kNothing;  // the last field may go on
       break;
     }
-    if (!IsBlank(*p)) return Fault(out, "is not an integer", fields);
+    if (!IsBlank(*p)) return Fault(out, "is not an integer", fields), fields;
     while (p < end && IsBlank(*p)) ++p;
   }
-  if (fields != layout.entries) {
+  if (layout.strata ? fields == 0 || fields % 4 != 0 : fields != layout.entries) {
     Fault(out, count_fault, 0, out->rest);  // more fields may follow
   }
+  return fields;
 }
 
 // The entries' columns, split on the delimiter; each count may have blanks
 // around it.
-void PickColumns(const LineLayout& layout, const char* p, const char* end, std::int64_t v[5], ParsedLine* out) {
+void PickColumns(const LineLayout& layout, const char* p, const char* end, std::int64_t v[], ParsedLine* out) {
   int column = 1;
   const char* start = p;  // of column `column`
   const char* stop = end;
@@ -126,6 +134,13 @@ void PickColumns(const LineLayout& layout, const char* p, const char* end, std::
     while (stop < end && *stop != layout.delimiter) ++stop;
     const char* q = start;
     while (q < stop && IsBlank(*q)) ++q;
+    if (k == layout.group) {  // the key: any text
+      const char* e = stop;
+      while (e > q && IsBlank(e[-1])) --e;
+      out->key = q;
+      out->key_length = static_cast<std::size_t>(e - q);
+      continue;
+    }
     const char* next;
     if (NumeralFault(ReadNumeral(q, stop, &v[k], &next), column, out)) return;
     while (next < stop && IsBlank(*next)) ++next;
@@ -137,12 +152,16 @@ void PickColumns(const LineLayout& layout, const char* p, const char* end, std::
 
 }  // namespace
 
+void SortColumns(LineLayout* layout) { SortEntries(layout); }
+
 const char* ParseColumnList(const char* list, bool names_allowed, LineLayout* layout) {
   int n = 0;
   for (const char* p = list;; ++p) {
     const char* comma = std::strchr(p, ',');
     const std::size_t length = comma != nullptr ? static_cast<std::size_t>(comma - p) : std::strlen(p);
-    if (n == 5) return "--columns needs 4 or 5 columns";
+    if (n == (layout->strata ? kMaxEntries - 1 : 5)) {
+      return layout->strata ? "--columns lists at most 256 columns" : "--columns needs 4 or 5 columns";
+    }
     if (length == 0) return "--columns has an empty entry";
     std::size_t digits = 0;
     while (digits < length && p[digits] >= '0' && p[digits] <= '9') ++digits;
@@ -185,35 +204,45 @@ void ParseLine(const LineLayout& layout, const char* p, const char* end, ParsedL
     out->rest = Rest::kAnything;
     return;
   }
-  std::int64_t v[5] = {};
+  std::int64_t* v = values;
   out->kind = LineKind::kTable;
+  out->key = nullptr;
+  out->key_length = 0;
+  int given = 4;
   if (layout.columns == 0) {
-    SplitFields(layout, q, end, v, out);
+    given = SplitFields(layout, q, end, v, out);
   } else {
     PickColumns(layout, p, end, v, out);
+    given = layout.strata ? layout.columns : 4;
   }
   if (out->kind == LineKind::kMalformed) return;
+  const int count = layout.strata ? given : 4;
 
   // A negative count: no table, as the single run writes nothing.
-  if (v[0] < 0 || v[1] < 0 || v[2] < 0 || v[3] < 0) {
-    out->kind = LineKind::kNegative;
-    return;
+  for (int i = 0; i < count; ++i) {
+    if (v[i] < 0) {
+      out->kind = LineKind::kNegative;
+      return;
+    }
   }
   // Each count is below 2^63, so no partial sum wraps before the check.
   std::uint64_t n = 0;
-  for (int i = 0; i < 4; ++i) {
-    out->counts[i] = static_cast<std::uint64_t>(v[i]);
-    n += out->counts[i];
+  std::uint64_t* counts = layout.strata ? line_counts : out->counts;
+  for (int i = 0; i < count; ++i) {
+    counts[i] = static_cast<std::uint64_t>(v[i]);
+    n += counts[i];
     if (n > static_cast<std::uint64_t>(INT64_MAX)) {
       Fault(out, "the total is beyond 2^63 - 1", 0, out->rest);
       return;
     }
   }
-  out->one_tailed = layout.entries == 5 && v[4] == 1;
+  out->strata_counts = layout.strata ? line_counts : out->counts;
+  out->strata = static_cast<std::size_t>(count / 4);
+  out->one_tailed = layout.entries == 5 && !layout.strata && v[4] == 1;
 }
 
 const char* ReadHeader(LineLayout* layout, const char* p, const char* end, char* text, std::size_t size) {
-  bool found[5] = {};
+  bool found[kMaxEntries] = {};
   int column = 1;
   for (const char* start = p;; ++column) {
     const auto* d = static_cast<const char*>(std::memchr(start, layout->delimiter, end - start));

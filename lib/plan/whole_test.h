@@ -9,6 +9,7 @@
 #include "accurate/pvalues.h"
 #include "classic/classic_pvalue.h"
 #include "classic/log_factorial.h"
+#include "strata/stratified.h"
 
 // What is asked: bits of Ask::want.
 enum Want : unsigned {
@@ -23,6 +24,7 @@ enum Want : unsigned {
   kWantSampleOddsRatio = 1u << 8,  // a d / (b c)
   kWantCiLow = 1u << 9,          // the exact conditional interval's bounds
   kWantCiHigh = 1u << 10,
+  kWantMhOddsRatio = 1u << 11,   // strata: the Mantel-Haenszel estimate
 };
 
 struct Ask {
@@ -81,6 +83,7 @@ struct TestValues {
   TestPValue test;  // the test's p-value
   AccuratePValue mid_p, less, greater, two_sided, central;
   double odds_ratio = kNotAsked, sample_odds_ratio = kNotAsked, ci_low = kNotAsked, ci_high = kNotAsked;
+  double mh_odds_ratio = kNotAsked;
   static constexpr double kNotAsked = __builtin_nan("");
 };
 
@@ -92,5 +95,16 @@ struct TestValues {
 // them, and the estimate is found once for itself and both bounds.
 void WholeTest(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, const Ask& ask,
                TestValues* values);
+
+// The stratified test over the k >= 1 tables a b c d in counts (4 k of
+// them, the total at most 2^63 - 1), with an alternative (not kNone) and
+// null_or 1: sets what ask.want names, as WholeTest does, the p-values of
+// S = the sum of the cells a, the estimate and bounds of the common odds
+// ratio (kWantSampleOddsRatio is not asked). Where at most one stratum's
+// margins allow more than one table, that stratum is the test: WholeTest's
+// values, to the bit. Returns kOk, or why the values could not be computed;
+// *tie, where given, how the two-sided tie was decided.
+StrataStatus StrataTest(const std::uint64_t* counts, std::size_t k, const Ask& ask, TestValues* values,
+                        TieRule* tie = nullptr);
 
 #endif  // FISHER2X2_PLAN_WHOLE_TEST_H

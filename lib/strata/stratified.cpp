@@ -1,0 +1,714 @@
+// The stratified test: the strata's windows, their convolution, and the
+// tails, estimate and bounds of S from it.
+#include "strata/stratified.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "accurate/root_search.h"
+#include "accurate/tail_sum.h"
+#include "arith/uint128.h"
+
+namespace {
+
+// A window ends where its weights fall below 2^-128 of the mode; the
+// running distribution is trimmed likewise. What is cut is below 2^-128 of
+// a largest term per table cut, at most 2^24 of them a window: beside the
+// tails, which hold a term at least 2^-30 of the largest, nothing.
+constexpr double kCut = 0x1p-128;
+// The estimate's sums need less: the rest below 2^-64, relative.
+constexpr double kMomentCut = 0x1p-64;
+
+// Each term of a window is its neighbour times a ratio of cell products
+// (at most 8 roundings, tail_sum.cpp) and psi (within 2 ulps, and one
+// rounding), and one more rounding for the product: 12 a step. Anchored
+// every 16 steps on e^(ln ratio of the weights), itself within 2 ulps and
+// the log-probabilities' far smaller bounds, every term of a window is
+// within (12 * 16 + 4) 2^-53 of its value, relative.
+constexpr int kAnchorSteps = 16;
+constexpr double kU = 0x1p-53;
+constexpr double kWindowError = (12 * kAnchorSteps + 4) * kU;
+
+// A distribution computed at t serves another tilt t' (its terms
+// reweighted by e^((t' - t) x)) while |t' - t| sd <= 2.25, sd that of S at
+// t: the reweighted mass then lies within a few sd of the centre, where the
+// windows' cuts at 13 sd (e^(-x^2/2) = 2^-128) leave a relative error below
+// e^(-(13.3 - 2.25)^2 / 4) < 1e-13 of the sums; beyond, it is computed
+// afresh at t'.
+constexpr double kReach = 2.25;
+// A sum whose window ends short of the support is complete when its last
+// term is below 2^-80 of it (the terms fall at least geometrically beyond).
+constexpr double kEdge = 0x1p-80;
+
+double Count(std::uint64_t v) { return static_cast<double>(v); }
+
+double Signed(std::uint64_t x, std::uint64_t y) {  // x - y
+  return x >= y ? Count(x - y) : -Count(y - x);
+}
+
+DD SignedDD(std::uint64_t x, std::uint64_t y) {
+  return x >= y ? dd::FromUint64(x - y) : dd::Neg(dd::FromUint64(y - x));
+}
+
+Weights WeightsAt(const Margins& m, std::uint64_t ref, DD log_ref, double t) {
+  Weights w{&m, ref, log_ref};
+  w.log_psi = t;
+  w.psi = dd::ExpToDouble(DD(t));
+  w.inv_psi = 1 / w.psi;
+  return w;
+}
+
+// The mode of the weights at t: the first x whose upward ratio is at most
+// 1 (the ratios fall along x).
+std::uint64_t ModeAt(const Stratum& st, const Weights& w) {
+  std::uint64_t lo = st.lo, hi = st.hi;
+  while (lo < hi) {
+    const std::uint64_t mid = lo + (hi - lo) / 2;
+    if (StepRatio(w, mid, +1) <= 1) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return lo;
+}
+
+// out = a * b, a the shorter: out[i + j] gathers a[i] b[j] in the order of
+// i, a fixed order whatever the vector width.
+void Convolve(const double* __restrict a, std::size_t na, const double* __restrict b, std::size_t nb,
+              double* __restrict out) {
+  std::memset(out, 0, (na + nb - 1) * sizeof(double));
+  for (std::size_t i = 0; i < na; ++i) {
+    const double ai = a[i];
+    double* o = out + i;
+    for (std::size_t j = 0; j < nb; ++j) o[j] += ai * b[j];
+  }
+}
+
+// ln P(S = x; 1) from a distribution that holds x.
+DD LogMass(const Distribution& d, std::uint64_t x) {
+  DD r = dd::Log(DD(d.v[x - d.first]));
+  r = dd::Add(r, dd::Mul(dd::kLn2, DD(static_cast<double>(d.exponent))));
+  r = dd::Sub(r, dd::Mul(DD(d.t), SignedDD(x, d.refs)));
+  return dd::Add(r, d.log_base);
+}
+
+bool Holds(const Distribution& d, std::uint64_t x) {
+  return d.length > 0 && x >= d.first && x - d.first < d.length;
+}
+
+// Within the part of d whose terms are accurate: a few sd from its centre.
+bool Covers(const Distribution& d, std::uint64_t x) {
+  return Holds(d, x) && std::fabs(Count(x) - d.mean) <= 4 * d.sd + 2;
+}
+
+// e^(delta j) for j = 0, 1, ... (or 0, -1, ...): each from the one before,
+// anchored every 16 steps.
+struct Factor {
+  double delta, step_factor, value = 1;
+  int dir, since = 0;
+  std::uint64_t j = 0;
+  Factor(double d, int direction) : delta(d), dir(direction) {
+    step_factor = dd::ExpToDouble(DD(direction * d));
+  }
+  void Next() {
+    ++j;
+    if (delta == 0) return;
+    if (++since == kAnchorSteps) {
+      value = dd::ExpToDouble(dd::Mul(DD(dir * delta), dd::FromUint64(j)));
+      since = 0;
+    } else {
+      value *= step_factor;
+    }
+  }
+};
+
+// Sums of g(x) = v(x) / v(x0) e^((t' - t)(x - x0)) on one side of x0, x0
+// excluded: sum g, sum |x - x0| g, sum (x - x0)^2 g.
+struct Side {
+  Sum total;
+  double first = 0, second = 0;
+  double last = 0;  // the last term
+  bool complete = false;  // the window reaches the support's end, or its last term is negligible
+};
+
+Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, bool at_end) {
+  Side side;
+  const std::size_t i0 = static_cast<std::size_t>(x0 - d.first);
+  const double base = d.v[i0];
+  Factor f(delta, dir);
+  const std::size_t steps = dir > 0 ? d.length - 1 - i0 : i0;
+  for (std::size_t k = 1; k <= steps; ++k) {
+    f.Next();
+    const double g = d.v[dir > 0 ? i0 + k : i0 - k] / base * f.value;
+    const double kk = static_cast<double>(k);
+    side.total.Add(g);
+    side.first += kk * g;
+    side.second += kk * kk * g;
+    side.last = g;
+  }
+  const double total = 1 + side.total.Value();
+  side.complete = (at_end || side.last <= kEdge * total) && std::isfinite(total) &&
+                  std::isfinite(side.second);
+  return side;
+}
+
+}  // namespace
+
+bool MakeStratum(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, Stratum* st) {
+  const std::uint64_t r1 = a + b, r2 = c + d, c1 = a + c;
+  st->a = a;
+  st->lo = c1 > r2 ? c1 - r2 : 0;
+  st->hi = r1 < c1 ? r1 : c1;
+  if (st->lo == st->hi) return false;
+  MakeMargins(a, b, c, d, &st->m);
+  return true;
+}
+
+// The distribution of X, up to a shift, depends on the margins r1 r2 / c1
+// c2 only up to transposition and exchanging both rows and both columns;
+// exchanging the rows alone (or the columns) reflects it. Each stratum's
+// margins are brought to r1 <= r2, then c1 <= c2 (a reflection where it
+// exchanges them), then the pair of pairs in order: a key and whether it is
+// reflected. Strata with r1 = r2 or c1 = c2 are their own reflection.
+bool MirrorClosed(const Stratum* strata, std::size_t k, std::uint64_t* scratch) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < k; ++i) {
+    const Margins& m = strata[i].m;
+    std::uint64_t r1 = m.r1, r2 = m.r2, c1 = m.c1, c2 = m.c2;
+    if (r1 == r2 || c1 == c2) continue;
+    if (r1 > r2) std::swap(r1, r2), std::swap(c1, c2);
+    bool reflected = false;
+    if (c1 > c2) std::swap(c1, c2), reflected = true;
+    if (c1 < r1 || (c1 == r1 && c2 < r2)) std::swap(r1, c1), std::swap(r2, c2);
+    // Two keys, reflected or not, as four words: r1, r2, c1, c2 * 2 + flag
+    // cannot overflow c2 (below 2^63).
+    scratch[4 * n] = r1, scratch[4 * n + 1] = r2, scratch[4 * n + 2] = c1;
+    scratch[4 * n + 3] = c2 * 2 + (reflected ? 1 : 0);
+    ++n;
+  }
+  // Sorted, each key's reflected entries follow its others: closed when
+  // they pair off.
+  struct Key {
+    std::uint64_t w[4];
+  };
+  Key* keys = reinterpret_cast<Key*>(scratch);
+  std::sort(keys, keys + n, [](const Key& x, const Key& y) {
+    return std::lexicographical_compare(x.w, x.w + 4, y.w, y.w + 4);
+  });
+  for (std::size_t i = 0; i < n;) {
+    std::size_t j = i, plain = 0, mirrored = 0;
+    while (j < n && keys[j].w[0] == keys[i].w[0] && keys[j].w[1] == keys[i].w[1] && keys[j].w[2] == keys[i].w[2] &&
+           keys[j].w[3] / 2 == keys[i].w[3] / 2) {
+      ((keys[j].w[3] & 1) != 0 ? mirrored : plain) += 1;
+      ++j;
+    }
+    if (plain != mirrored) return false;
+    i = j;
+  }
+  return true;
+}
+
+Stratified::Stratified(const Stratum* strata, std::size_t k, bool mirror)
+    : strata_(strata), k_(k), mirror_(mirror) {
+  for (std::size_t i = 0; i < k; ++i) {
+    s_ += strata[i].a;
+    lo_ += strata[i].lo;
+    hi_ += strata[i].hi;
+  }
+}
+
+Stratified::~Stratified() {
+  std::free(window_.p);
+  std::free(spare_.p);
+  std::free(d0_.v);
+  std::free(other_.v);
+}
+
+bool Stratified::Reserve(Buffer* b, std::size_t n) {
+  if (n <= b->size) return true;
+  if (n > kMaxLength) {
+    status_ = StrataStatus::kTooWide;
+    return false;
+  }
+  void* p = std::realloc(b->p, n * sizeof(double));
+  if (p == nullptr) {
+    status_ = StrataStatus::kMemory;
+    return false;
+  }
+  b->p = static_cast<double*>(p);
+  b->size = n;
+  return true;
+}
+
+// The weights of a stratum at t relative to its mode, from the mode
+// outward until they fall below `cut`, into window_.
+bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* first,
+                        std::size_t* length, std::uint64_t* ref, DD* log_ref) {
+  Weights w = WeightsAt(st.m, st.lo, DD(0.0), t);
+  const std::uint64_t mode = ModeAt(st, w);
+  w.ref = mode;
+  w.log_ref = LogProbability(st.m, mode).value;
+  *ref = mode;
+  *log_ref = w.log_ref;
+  std::size_t n = 0;
+  auto walk = [&](int dir) {
+    std::uint64_t x = mode;
+    double term = 1;
+    int since = 0;
+    while (dir < 0 ? x > st.lo : x < st.hi) {
+      const double q = StepRatio(w, x, dir);
+      x = dir < 0 ? x - 1 : x + 1;
+      if (++since == kAnchorSteps) {
+        term = dd::ExpToDouble(RelativeLog(w, x));
+        since = 0;
+      } else {
+        term *= q;
+      }
+      if (!(term >= cut)) break;
+      if (n == window_.size && !Reserve(&window_, 2 * n + 64)) return false;
+      window_.p[n++] = term;
+    }
+    return true;
+  };
+  if (!walk(-1)) return false;
+  const std::size_t down = n;
+  std::reverse(window_.p, window_.p + down);
+  if (n == window_.size && !Reserve(&window_, 2 * n + 64)) return false;
+  window_.p[n++] = 1.0;
+  if (!walk(+1)) return false;
+  *first = mode - down;
+  *length = n;
+  return true;
+}
+
+// Sum over the strata of the mean at t, less `target`, its variance and
+// third central moment: the estimate's equation and its derivatives.
+void Stratified::Moments(double t, double* value, double* variance, double* third) {
+  double rel = 0, var = 0, cube = 0;
+  std::uint64_t refs = 0;
+  for (std::size_t k = 0; k < k_ && status_ == StrataStatus::kOk; ++k) {
+    std::uint64_t first, ref;
+    std::size_t length;
+    DD log_ref;
+    if (!Window(strata_[k], t, kMomentCut, &first, &length, &ref, &log_ref)) break;
+    Sum s0;
+    double m1 = 0, m2 = 0, m3 = 0;
+    const double offset = Signed(first, ref);
+    for (std::size_t i = 0; i < length; ++i) {
+      const double v = window_.p[i], u = offset + static_cast<double>(i);
+      s0.Add(v);
+      m1 += u * v;
+      m2 += u * u * v;
+      m3 += u * u * u * v;
+    }
+    const double total = s0.Value(), mean = m1 / total, second = m2 / total;
+    refs += ref;
+    rel += mean;
+    var += second - mean * mean;
+    cube += m3 / total - mean * (3 * second - 2 * mean * mean);
+  }
+  *value = rel;
+  *variance = var;
+  *third = cube;
+  moment_refs_ = refs;
+}
+
+// The t at which the mean of S is target + frac, from start.
+double Stratified::TiltFor(std::uint64_t target, double frac, double start) {
+  return Solve(
+      [&](double u, double* v, double* s, double* c) {
+        Moments(u, v, s, c);
+        *v += Signed(moment_refs_, target) - frac;
+        if (status_ != StrataStatus::kOk) *v = 0;  // stop
+      },
+      start);
+}
+
+double Stratified::Estimate() {
+  if (s_ == lo_) return 0.0;
+  if (s_ == hi_) return std::numeric_limits<double>::infinity();
+  if (!estimated_) {
+    // From the Mantel-Haenszel estimate with a half added to each cell.
+    double num = 0, den = 0;
+    for (std::size_t k = 0; k < k_; ++k) {
+      const Stratum& st = strata_[k];
+      const std::array<std::uint64_t, 4> c = CellsAt(st.m, st.a);
+      const double n = Count(st.m.n) + 2;
+      num += (Count(c[0]) + 0.5) * (Count(c[3]) + 0.5) / n;
+      den += (Count(c[1]) + 0.5) * (Count(c[2]) + 0.5) / n;
+    }
+    log_psi_ = TiltFor(s_, 0, dd::LogToDouble(num / den));
+    estimated_ = true;
+  }
+  return dd::ExpToDouble(DD(log_psi_));
+}
+
+// The distribution of S at t into *d.
+bool Stratified::Build(double t, Distribution* d) {
+  d->length = 0;
+  d->t = t;
+  d->exponent = 0;
+  d->error = 0;
+  d->refs = 0;
+  d->log_base = DD(0.0);
+  for (std::size_t k = 0; k < k_; ++k) {
+    std::uint64_t first, ref;
+    std::size_t length;
+    DD log_ref;
+    if (!Window(strata_[k], t, kCut, &first, &length, &ref, &log_ref)) return false;
+    d->refs += ref;
+    d->log_base = dd::Add(d->log_base, log_ref);
+    if (k == 0) {
+      Buffer b{d->v, d->capacity};
+      if (!Reserve(&b, length)) return false;
+      d->v = b.p, d->capacity = b.size;
+      std::memcpy(d->v, window_.p, length * sizeof(double));
+      d->length = length;
+      d->first = first;
+      d->error = kWindowError;
+      continue;
+    }
+    d->first += first;
+    if (length == 1) continue;  // a shift alone
+    const std::size_t na = std::min(length, d->length), nb = std::max(length, d->length);
+    work_ += static_cast<double>(na) * static_cast<double>(nb);
+    if (work_ > kMaxWork) {
+      status_ = StrataStatus::kTooWide;
+      return false;
+    }
+    const std::size_t need = na + nb - 1;
+    if (!Reserve(&spare_, need)) return false;
+    if (length <= d->length) {
+      Convolve(window_.p, length, d->v, d->length, spare_.p);
+    } else {
+      Convolve(d->v, d->length, window_.p, length, spare_.p);
+    }
+    std::swap(d->v, spare_.p);
+    std::swap(d->capacity, spare_.size);
+    d->length = need;
+    d->error += kWindowError + static_cast<double>(na + 1) * kU;
+    // Trimmed to 2^-128 of the largest, which is scaled into [1, 2).
+    std::size_t top = 0;
+    for (std::size_t i = 1; i < d->length; ++i) {
+      if (d->v[i] > d->v[top]) top = i;
+    }
+    const double floor = d->v[top] * kCut;
+    std::size_t from = 0, to = d->length;
+    while (d->v[from] < floor) ++from;
+    while (d->v[to - 1] < floor) --to;
+    int e = 0;
+    std::frexp(d->v[top], &e);
+    const double scale = std::ldexp(1.0, 1 - e);
+    for (std::size_t i = from; i < to; ++i) d->v[i - from] = d->v[i] * scale;
+    d->exponent += e - 1;
+    d->first += from;
+    d->length = to - from;
+  }
+  // Its mean and sd, about the largest term.
+  std::size_t top = 0;
+  for (std::size_t i = 1; i < d->length; ++i) {
+    if (d->v[i] > d->v[top]) top = i;
+  }
+  double s0 = 0, m1 = 0, m2 = 0;
+  for (std::size_t i = 0; i < d->length; ++i) {
+    const double u = static_cast<double>(i) - static_cast<double>(top), v = d->v[i];
+    s0 += v, m1 += u * v, m2 += u * u * v;
+  }
+  const double mean = m1 / s0;
+  d->mean = Count(d->first + top) + mean;
+  const double var = m2 / s0 - mean * mean;
+  d->sd = var > 0 ? std::sqrt(var) : 0;
+  return true;
+}
+
+// The distribution at the estimate, or where s is an end of the support,
+// at the t where the mean is half a table inside it.
+void Stratified::Start() {
+  if (started_) return;
+  started_ = true;
+  double t;
+  if (s_ == lo_) {
+    t = TiltFor(lo_, 0.5, -1);
+  } else if (s_ == hi_) {
+    t = TiltFor(hi_, -0.5, 1);
+  } else {
+    Estimate();
+    t = log_psi_;
+  }
+  if (status_ == StrataStatus::kOk) Build(t, &d0_);
+}
+
+// A distribution that covers x: other_, rebuilt at tilts from `from` by
+// Newton steps on its mean (the mean's slope in t is the variance).
+Distribution* Stratified::Centred(std::uint64_t x, const Distribution& from) {
+  if (Covers(d0_, x)) return &d0_;
+  if (Covers(other_, x)) return &other_;
+  const Distribution* near = &from;
+  double t = from.t;
+  for (int i = 0; i < 12; ++i) {
+    const double var = near->sd * near->sd;
+    double step = (Count(x) - near->mean) / (var > 1 ? var : 1);
+    if (step > 8) step = 8;
+    if (step < -8) step = -8;
+    t += step;
+    if (t > kMostT) t = kMostT;
+    if (t < -kMostT) t = -kMostT;
+    if (!Build(t, &other_)) return nullptr;
+    if (Covers(other_, x)) return &other_;
+    near = &other_;
+  }
+  return Holds(other_, x) ? &other_ : nullptr;
+}
+
+void Stratified::Tails(bool two_sided, StrataTails* out) {
+  Start();
+  if (status_ != StrataStatus::kOk) return;
+  const AccuratePValue kOne{DD(0.0), DD(1.0), true};
+  // The sides of s at psi = 1 from the distribution at the estimate, whose
+  // centre is s; where the side that grows there reaches past its window,
+  // from the complement.
+  const Distribution* d = &d0_;
+  Side down = SumSide(*d, s_, -1, -d->t, d->first == lo_);
+  Side up = SumSide(*d, s_, +1, -d->t, d->first + d->length - 1 == hi_);
+  auto serves = [&](const Distribution& dist, const Side& side, int dir) {
+    return side.complete && (dir * -dist.t <= 0 || std::fabs(dist.t) * dist.sd <= kReach);
+  };
+  bool down_ok = serves(*d, down, -1), up_ok = serves(*d, up, +1);
+  if (!down_ok && !up_ok) {
+    // Neither: s near the middle yet the estimate far (never seen); at psi = 1.
+    if (!Build(0, &other_)) return;
+    d = &other_;
+    if (!Holds(*d, s_)) {
+      status_ = StrataStatus::kTooWide;
+      return;
+    }
+    down = SumSide(*d, s_, -1, 0, d->first == lo_);
+    up = SumSide(*d, s_, +1, 0, d->first + d->length - 1 == hi_);
+    down_ok = up_ok = true;
+  }
+  const DD lp = LogMass(*d, s_);
+  const DD p0 = dd::Exp(lp);
+  const DD down_sum = dd::Add(DD(1.0), down.total.Pair()), up_sum = dd::Add(DD(1.0), up.total.Pair());
+  auto tail = [&](bool ok, const DD& own, const DD& other, double half) {
+    if (ok) return AccuratePValue{lp, dd::Sub(own, DD(half)), false};
+    // 1 - P(the other side beyond s) - half P(s)
+    return AccuratePValue{DD(0.0), dd::Sub(DD(1.0), dd::Mul(p0, dd::Sub(other, DD(1.0 - half)))), false};
+  };
+  out->less = s_ == hi_ ? kOne : tail(down_ok, down_sum, up_sum, 0);
+  out->greater = s_ == lo_ ? kOne : tail(up_ok, up_sum, down_sum, 0);
+  out->mid_less = tail(down_ok, down_sum, up_sum, 0.5);
+  out->mid_greater = tail(up_ok, up_sum, down_sum, 0.5);
+  if (!two_sided) return;
+
+  // Which side of the mode s lies on, from its neighbours' ratios at psi = 1.
+  const std::size_t i0 = static_cast<std::size_t>(s_ - d->first);
+  const double near_error = 2 * d->error + 4 * kU * (1 + std::fabs(d->t));
+  auto log_ratio = [&](int dir) {  // ln P(s + dir) / P(s)
+    const std::size_t j = dir > 0 ? i0 + 1 : i0 - 1;
+    return dd::LogToDouble(d->v[j] / d->v[i0]) - dir * d->t;
+  };
+  const bool has_up = s_ < hi_ && i0 + 1 < d->length, has_down = s_ > lo_ && i0 > 0;
+  const double r_up = has_up ? log_ratio(+1) : -1, r_down = has_down ? log_ratio(-1) : -1;
+  int far;  // the direction of the opposite tail
+  if (r_up > near_error) {
+    far = +1;
+  } else if (r_down > near_error) {
+    far = -1;
+  } else {
+    // s is a mode: every table is at most as probable; a neighbour within
+    // the error is tied.
+    out->two_sided = kOne;
+    double tied = 1;
+    if (has_up && std::fabs(r_up) <= near_error) tied += dd::ExpToDouble(DD(r_up));
+    if (has_down && std::fabs(r_down) <= near_error) tied += dd::ExpToDouble(DD(r_down));
+    out->mid_two_sided = AccuratePValue{DD(0.0), dd::Sub(DD(1.0), dd::Mul(p0, DD(tied / 2))), false};
+    out->tie = TieRule::kNone;
+    return;
+  }
+  const bool own_ok = far > 0 ? down_ok : up_ok;
+  if (!own_ok) {
+    status_ = StrataStatus::kTooWide;  // not met: the own side falls at the estimate
+    return;
+  }
+  const DD own = far > 0 ? down_sum : up_sum;
+  if (mirror_) {
+    // S is symmetric: the opposite tail mirrors the observed one, tied at
+    // its edge lo + hi - s exactly.
+    out->two_sided = AccuratePValue{lp, dd::Add(own, own), false};
+    out->mid_two_sided = AccuratePValue{lp, dd::Sub(dd::Add(own, own), DD(1.0)), false};
+    out->tie = TieRule::kMirror;
+    return;
+  }
+  // The opposite tail's edge: the first x beyond s towards `far` with
+  // ln P(x) - ln P(s) at most the error. That difference is concave in x
+  // and positive at s + far, so Newton's steps on it from either side land
+  // at or beyond the edge and close on it; each probe from a distribution
+  // centred near it.
+  const std::uint64_t end = far > 0 ? hi_ : lo_;
+  auto beyond = [&](std::uint64_t x, std::uint64_t y) { return far > 0 ? x > y : x < y; };
+  struct Probe {
+    DD ell;
+    double tol;
+    const Distribution* dist;
+    bool counted;
+  };
+  const Distribution* last = d;
+  auto probe = [&](std::uint64_t x, Probe* p) {
+    const Distribution* dist = Centred(x, *last);
+    if (dist == nullptr) {
+      if (status_ == StrataStatus::kOk) status_ = StrataStatus::kTooWide;
+      return false;
+    }
+    last = dist;
+    p->ell = dd::Sub(LogMass(*dist, x), lp);
+    p->tol = d->error + dist->error + 0x1p-90 * (1 + std::fabs(lp.hi));
+    p->dist = dist;
+    p->counted = p->ell.hi <= p->tol;
+    return true;
+  };
+  // From the Gaussian picture at the estimate: ln P(x) - ln P(s) is about
+  // -t (x - s) - (x - s)^2 / 2V, zero again at s - 2 t V.
+  std::uint64_t not_counted = far > 0 ? s_ + 1 : s_ - 1;  // known: r_up or r_down above the error
+  double guess = Count(s_) - 2 * d->t * d->sd * d->sd;
+  auto clamp_to = [&](double g) {
+    // strictly beyond not_counted, at most the end
+    const double lo = Count(not_counted), hi = Count(end);
+    if (far > 0) {
+      if (!(g > lo)) return not_counted + 1;
+      if (g >= hi) return end;
+      return static_cast<std::uint64_t>(std::ceil(g));
+    }
+    if (!(g < lo)) return not_counted - 1;
+    if (g <= hi) return end;
+    return static_cast<std::uint64_t>(std::floor(g));
+  };
+  Probe p{};
+  if (not_counted == end) {  // s + far is the end, and not counted
+    out->two_sided = AccuratePValue{lp, own, false};
+    out->mid_two_sided = AccuratePValue{lp, dd::Sub(own, DD(0.5)), false};
+    out->tie = TieRule::kSeparated;
+    return;
+  }
+  std::uint64_t x = clamp_to(guess);
+  std::uint64_t counted_at = 0;
+  bool found = false;
+  for (int iteration = 0; iteration < 200; ++iteration) {
+    if (!probe(x, &p)) return;
+    if (!p.counted) {
+      not_counted = x;
+      if (x == end) break;  // none counted
+    } else {
+      counted_at = x;
+      found = true;
+    }
+    // The next: Newton's step on the log-mass from x (its slope at x is
+    // -t - (x - mean) / V at the distribution's tilt), or the neighbour of
+    // the counted edge where the step would not move.
+    const Distribution& dist = *p.dist;
+    const double var = dist.sd * dist.sd > 0 ? dist.sd * dist.sd : 1;
+    const double slope = -dist.t - (Count(x) - dist.mean) / var;
+    const double ell = p.ell.hi - p.tol;
+    double next = Count(x) - ell / slope;
+    std::uint64_t nx = (slope != 0 && far * slope < 0) ? clamp_to(next) : clamp_to(Count(x) + far * dist.sd);
+    if (found && !beyond(counted_at, nx)) nx = far > 0 ? counted_at - 1 : counted_at + 1;
+    if (found && nx == not_counted) break;  // counted_at is the edge
+    if (found && beyond(nx, counted_at)) nx = far > 0 ? counted_at - 1 : counted_at + 1;
+    if (nx == not_counted) break;
+    x = nx;
+  }
+  if (!found) {  // no table beyond the mode is as improbable
+    out->two_sided = AccuratePValue{lp, own, false};
+    out->mid_two_sided = AccuratePValue{lp, dd::Sub(own, DD(0.5)), false};
+    out->tie = TieRule::kSeparated;
+    return;
+  }
+  if (!probe(counted_at, &p)) return;
+  const Distribution& edge = *p.dist;
+  const Side far_side = SumSide(edge, counted_at, far, -edge.t, far > 0 ? edge.first + edge.length - 1 == hi_ : edge.first == lo_);
+  const bool tied = p.ell.hi >= -p.tol;
+  const DD scale = dd::Exp(p.ell);
+  const DD far_sum = dd::Add(DD(1.0), far_side.total.Pair());
+  out->two_sided = AccuratePValue{lp, dd::Add(own, dd::Mul(scale, far_sum)), false};
+  out->mid_two_sided =
+      AccuratePValue{lp, dd::Add(dd::Sub(own, DD(0.5)), dd::Mul(scale, dd::Sub(far_sum, DD(tied ? 0.5 : 0.0)))), false};
+  out->tie = tied ? TieRule::kWithinError : TieRule::kSeparated;
+}
+
+// ln P(S >= s; t) (side +1) or ln P(S <= s; t) (side -1) and its first two
+// derivatives, from a distribution that serves t.
+double Stratified::OddsRatioBound(Bound which, double alpha) {
+  const int side = which == Bound::kLower ? +1 : -1;
+  if (side > 0 && s_ == lo_) return 0.0;
+  if (side < 0 && s_ == hi_) return std::numeric_limits<double>::infinity();
+  Start();
+  if (status_ != StrataStatus::kOk) return 0;
+  const double log_alpha = dd::LogToDouble(alpha);
+  auto equation = [&](double t, double* value, double* slope, double* curve) {
+    const Distribution* d = nullptr;
+    Side below, above;
+    auto tries = [&](const Distribution& dist) {
+      if (dist.length == 0 || !Holds(dist, s_) || std::fabs(t - dist.t) * dist.sd > kReach) return false;
+      below = SumSide(dist, s_, -1, t - dist.t, dist.first == lo_);
+      above = SumSide(dist, s_, +1, t - dist.t, dist.first + dist.length - 1 == hi_);
+      return below.complete && above.complete;
+    };
+    if (tries(d0_)) {
+      d = &d0_;
+    } else if (tries(other_)) {
+      d = &other_;
+    } else if (Build(t, &other_) && tries(other_)) {
+      d = &other_;
+    }
+    if (d == nullptr) {
+      if (status_ == StrataStatus::kOk) status_ = StrataStatus::kTooWide;
+      *value = 0, *slope = 1, *curve = 0;
+      return;
+    }
+    // Moments about s: the tail's (s included, at 1) and the whole's.
+    const double b0 = below.total.Value(), a0 = above.total.Value();
+    const double t0 = 1 + (a0 + b0), t1 = above.first - below.first, t2 = above.second + below.second;
+    double c0, c1, c2;
+    if (side > 0) {
+      c0 = 1 + a0, c1 = above.first, c2 = above.second;
+    } else {
+      c0 = 1 + b0, c1 = -below.first, c2 = below.second;
+    }
+    const double mean_all = t1 / t0, mean_tail = c1 / c0;
+    const double g = dd::LogToDouble(c0 / t0);
+    const double dg = mean_tail - mean_all;
+    const double d2g = (c2 / c0 - mean_tail * mean_tail) - (t2 / t0 - mean_all * mean_all);
+    *value = side * (g - log_alpha);
+    *slope = side * dg;
+    *curve = side * d2g;
+  };
+  const double var = d0_.sd * d0_.sd;
+  const double z = NormalQuantile(alpha);
+  const double start = var > 0 ? d0_.t - side * (z * d0_.sd + 0.5) / var : d0_.t - side;
+  const double t = Solve(equation, start);
+  if (status_ != StrataStatus::kOk) return 0;
+  return dd::ExpToDouble(DD(t));
+}
+
+double MantelHaenszel(const std::uint64_t* counts, std::size_t k) {
+  if (k == 1) return SampleOddsRatio(counts[0], counts[1], counts[2], counts[3]);
+  DD num(0.0), den(0.0);
+  bool num_zero = true, den_zero = true;
+  for (std::size_t i = 0; i < k; ++i) {
+    const std::uint64_t* c = counts + 4 * i;
+    const std::uint64_t n = c[0] + c[1] + c[2] + c[3];
+    if (n == 0) continue;
+    const U128 ad = Mul64(c[0], c[3]), bc = Mul64(c[1], c[2]);
+    const DD total = dd::FromUint64(n);
+    if (!IsZero(ad)) num = dd::Add(num, dd::Div(dd::FromUint128(ad.hi, ad.lo), total)), num_zero = false;
+    if (!IsZero(bc)) den = dd::Add(den, dd::Div(dd::FromUint128(bc.hi, bc.lo), total)), den_zero = false;
+  }
+  if (den_zero) return num_zero ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity();
+  if (num_zero) return 0.0;
+  const DD q = dd::Div(num, den);
+  return q.hi + q.lo;
+}

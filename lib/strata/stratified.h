@@ -1,0 +1,145 @@
+// The exact stratified test of a common odds ratio over K 2x2 tables.
+//
+// Stratum k is a table a_k b_k / c_k d_k; X_k its cell a given its
+// margins, S = X_1 + ... + X_K and s its observed value. Under a common
+// odds ratio psi = e^t the X_k are independent noncentral hypergeometric,
+// so P(S = x; psi) is proportional to c(x) psi^x, c the convolution of the
+// strata's central weights. The p-values are tails of S at psi = 1; the
+// estimate is the psi where the mean of S is s; the bounds are the psi
+// where a tail of s takes a level.
+//
+// The distribution of S is computed at a tilt t: each stratum's weights
+// P(X_k = x) e^(t x), relative to their mode, over the window where they
+// are at least 2^-128 of it (the walk of tail_sum's ratios, anchored on the
+// log-probability every 16 tables), convolved in the strata's order, the
+// running result trimmed to where it is at least 2^-128 of its largest and
+// rescaled by a power of two. At the tilt where the mean of S is the point
+// of interest (the observed sum; the opposite tail's edge; a bound), the
+// terms that carry a tail are the central ones, each within the proven
+// relative error that the walk and the convolution's roundings accumulate
+// (Distribution::error). A tail at psi = 1 is the tilted terms times
+// e^(-t x), summed from the point outward: the factor falls along the sum,
+// so the sum keeps its relative accuracy however small the tail.
+//
+// The windows are the only memory the library allocates; they are freed
+// before the test returns.
+#ifndef FISHER2X2_STRATA_STRATIFIED_H
+#define FISHER2X2_STRATA_STRATIFIED_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "accurate/log_probability.h"
+#include "accurate/odds_ratio.h"
+#include "accurate/pvalues.h"
+
+// A stratum whose margins allow more than one table; a is observed.
+struct Stratum {
+  Margins m;
+  std::uint64_t a = 0, lo = 0, hi = 0;
+};
+
+// Sets *st to the stratum a b / c d (its total at most 2^63 - 1); false
+// where its margins allow a single table.
+bool MakeStratum(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_t d, Stratum* st);
+
+// The Mantel-Haenszel estimate sum a d / n over sum b c / n of the k
+// tables a b c d in counts (empty tables add nothing): each product exact
+// in 128 bits, each quotient and the sums in double-double, within 2^-100
+// of the value for any k below 2^40, rounded once; inf where only the
+// denominator is 0, nan where both are, as a d / (b c) for one table.
+double MantelHaenszel(const std::uint64_t* counts, std::size_t k);
+
+// Whether the strata's distributions, up to shifts, are closed under
+// reflection (x -> -x): then S is symmetric about (lo + hi) / 2 exactly.
+// `scratch` holds 4 k entries.
+bool MirrorClosed(const Stratum* strata, std::size_t k, std::uint64_t* scratch);
+
+enum class StrataStatus {
+  kOk,
+  kMemory,   // an allocation was refused
+  kTooWide,  // the work would pass its bound (kMaxWork, kMaxLength)
+};
+
+// How the two-sided p-value's tie was decided.
+enum class TieRule {
+  kNone,         // no two-sided value, or the observed sum is a mode
+  kMirror,       // the strata are closed under reflection: exact
+  kSeparated,    // the edge's probability is proven different from the observed one
+  kWithinError,  // the two lie within the computation's proven error: counted tied
+};
+
+// The convolution's bounds: the multiply-adds of one test, and the length
+// of one window or running distribution (2^24 doubles, 128 MiB; four such
+// buffers at most are held).
+inline constexpr double kMaxWork = 4e9;
+inline constexpr std::size_t kMaxLength = std::size_t{1} << 24;
+
+// The p-values at psi = 1.
+struct StrataTails {
+  AccuratePValue less, greater, two_sided, mid_less, mid_greater, mid_two_sided;
+  TieRule tie = TieRule::kNone;
+};
+
+// The distribution of S at tilt t over a window: S = first + i has
+//   ln P(S = first + i; 1) = ln v[i] + exponent ln 2 - t (first + i - refs) + log_base,
+// each v[i] within `error` of its value, relative.
+struct Distribution {
+  double* v = nullptr;
+  std::size_t capacity = 0, length = 0;
+  std::uint64_t first = 0, refs = 0;  // refs: the sum of the strata's modes at t
+  double t = 0;
+  int exponent = 0;
+  DD log_base = DD(0.0);  // the sum of ln P(X_k = mode_k)
+  double error = 0;
+  double mean = 0, sd = 0;  // of S at t
+};
+
+// The computation for one set of strata (at least two of them): the
+// estimate first, then the tails and bounds, which start from it.
+class Stratified {
+ public:
+  Stratified(const Stratum* strata, std::size_t k, bool mirror);
+  ~Stratified();
+  Stratified(const Stratified&) = delete;
+  Stratified& operator=(const Stratified&) = delete;
+
+  // kOk, or why a value could not be computed (the values are then unset).
+  StrataStatus status() const { return status_; }
+
+  // The conditional maximum-likelihood estimate psi: 0 and inf at the ends
+  // of the support of S.
+  double Estimate();
+  void Tails(bool two_sided, StrataTails* out);
+  // As OddsRatioBound for one table, S in place of X.
+  double OddsRatioBound(Bound which, double alpha);
+
+ private:
+  struct Buffer {
+    double* p = nullptr;
+    std::size_t size = 0;
+  };
+  bool Reserve(Buffer* b, std::size_t n);
+  bool Window(const Stratum& st, double t, double cut, std::uint64_t* first, std::size_t* length,
+              std::uint64_t* ref, DD* log_ref);
+  void Moments(double t, double* mean, double* variance, double* third);
+  double TiltFor(std::uint64_t target, double frac, double start);
+  Distribution* Centred(std::uint64_t x, const Distribution& from);
+  bool Build(double t, Distribution* d);
+  void Start();
+
+  const Stratum* strata_;
+  std::size_t k_;
+  bool mirror_;
+  std::uint64_t s_ = 0, lo_ = 0, hi_ = 0;
+  StrataStatus status_ = StrataStatus::kOk;
+  double work_ = 0;
+  Buffer window_, spare_;
+  Distribution d0_;      // at the estimate (or near the end)
+  Distribution other_;   // elsewhere, as needed
+  bool estimated_ = false, started_ = false;
+  double log_psi_ = 0;  // the estimate's ln psi, where interior
+  std::uint64_t moment_refs_ = 0;  // the strata's modes in the last Moments
+};
+
+#endif  // FISHER2X2_STRATA_STRATIFIED_H
