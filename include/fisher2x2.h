@@ -33,7 +33,7 @@ extern "C" {
 /* The project's version: the one place it is written. The build, the
  * packages and fisher2x2_version() take it from here. */
 #define FISHER2X2_VERSION_MAJOR 1
-#define FISHER2X2_VERSION_MINOR 2
+#define FISHER2X2_VERSION_MINOR 3
 #define FISHER2X2_VERSION_PATCH 0
 #define FISHER2X2_STRINGIFY_(x) #x
 #define FISHER2X2_STRINGIFY(x) FISHER2X2_STRINGIFY_(x)
@@ -63,7 +63,8 @@ enum fisher2x2_alternative {
 #define FISHER2X2_SAMPLE_ODDS_RATIO 0x10u /* sample_odds_ratio */
 #define FISHER2X2_INTERVAL 0x20u          /* ci_low, ci_high */
 #define FISHER2X2_LOG10_PVALUE 0x40u      /* log10_pvalue */
-#define FISHER2X2_ALL 0x7fu
+#define FISHER2X2_MH_ODDS_RATIO 0x80u     /* mh_odds_ratio (since 1.3) */
+#define FISHER2X2_ALL 0xffu
 
 /* The values, every one a double. The struct only grows: a later version
  * adds members at its end and never moves, removes or retypes one. A
@@ -87,6 +88,9 @@ typedef struct fisher2x2_result {
   double ci_low, ci_high;   /* the exact conditional interval at conf_level:
                                two-sided (also for 3 and 4), or one-sided for
                                less [0, high] and greater [low, inf] */
+  /* Since 1.3. */
+  double mh_odds_ratio;     /* the Mantel-Haenszel estimate sum a d / n over
+                               sum b c / n (one table: a d / (b c)) */
 } fisher2x2_result;
 
 /* Errors; 0 is success. */
@@ -100,8 +104,12 @@ enum fisher2x2_error {
   FISHER2X2_ENULL = 6,        /* result is null */
   FISHER2X2_ESIZE = 7,        /* result_size below the 1.0 struct's, or
                                  not a whole number of doubles */
-  FISHER2X2_ENULLOR = 8       /* null_or not a finite number above 0, or
+  FISHER2X2_ENULLOR = 8,      /* null_or not a finite number above 0, or
                                  other than 1 with alternative 3 or 4 */
+  FISHER2X2_ESTRATA = 9,      /* no strata (k = 0, or counts null) */
+  FISHER2X2_EMEMORY = 10,     /* the stratified test's memory was refused */
+  FISHER2X2_EWIDE = 11        /* the strata are too wide for the exact test
+                                 within its bounds of work and memory */
 };
 
 /* Fisher's exact test on a b / c d: fills the first result_size bytes of
@@ -130,6 +138,27 @@ FISHER2X2_API int fisher2x2_test(uint64_t a, uint64_t b, uint64_t c, uint64_t d,
 #define fisher2x2_test(a, b, c, d, alternative, want, conf_level, result) \
   fisher2x2_test_sized((a), (b), (c), (d), (alternative), (want), (conf_level), 1.0, (result), \
                        sizeof(fisher2x2_result))
+
+/* The exact stratified test of a common odds ratio over k 2x2 tables:
+ * counts holds a1 b1 c1 d1 a2 b2 c2 d2 ... (4 k counts, their total at most
+ * 2^63 - 1); S is the sum of the cells a, each given its table's margins,
+ * and its distribution under a common odds ratio psi is the convolution of
+ * the strata's noncentral hypergeometric distributions (R's
+ * mantelhaen.test(x, exact = TRUE)). alternative 0, 1 or 2; want and
+ * conf_level as fisher2x2_test takes them (sample_odds_ratio is not
+ * computed: NaN). The p-values are those of S at psi = 1; two-sided sums
+ * the values of S at most as probable as the observed one, a value within
+ * the computation's proven error of it counted as tied (exactly where the
+ * strata are closed under reflection); odds_ratio is the conditional
+ * maximum-likelihood estimate of the common odds ratio, ci_low and ci_high
+ * its exact interval; mh_odds_ratio the Mantel-Haenszel estimate. With one
+ * stratum whose margins allow more than one table, the values are that
+ * table's, bit for bit. This function alone allocates (the strata's
+ * windows, freed before it returns); it returns FISHER2X2_EMEMORY where
+ * that is refused, FISHER2X2_EWIDE where the sd of S passes what its bounds
+ * allow (1 s and 1 GiB; see the README). (Since 1.3.) */
+FISHER2X2_API int fisher2x2_strata_test(const uint64_t *counts, size_t k, int alternative, unsigned want,
+                                        double conf_level, fisher2x2_result *result, size_t result_size);
 
 /* The tool's single-run double: the one-tailed (test = 1) or two-tailed
  * (any other test) p-value that `fisher2x2 a b c d test` writes as

@@ -45,7 +45,37 @@ Ask AskOf(int alternative, unsigned want, double conf_level) {
   if ((want & FISHER2X2_ODDS_RATIO) != 0) ask.want |= kWantOddsRatio;
   if ((want & FISHER2X2_SAMPLE_ODDS_RATIO) != 0) ask.want |= kWantSampleOddsRatio;
   if ((want & FISHER2X2_INTERVAL) != 0) ask.want |= kWantCiLow | kWantCiHigh;
+  if ((want & FISHER2X2_MH_ODDS_RATIO) != 0) ask.want |= kWantMhOddsRatio;
   return ask;
+}
+
+// The values asked into the caller's struct: the first result_size bytes
+// (the members this version knows, NaN in those of a newer header).
+void Fill(const TestValues& v, unsigned want, fisher2x2_result* result, std::size_t result_size) {
+  constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+  fisher2x2_result r;
+  for (const ResultField& f : kResultFields) r.*f.member = kNan;
+  if ((want & FISHER2X2_PVALUE) != 0) r.pvalue = PValue(v.test.p);
+  if ((want & FISHER2X2_LOG10_PVALUE) != 0) r.log10_pvalue = dd::MinusLog10(LogPValue(v.test.p));
+  if ((want & FISHER2X2_MID_PVALUE) != 0) r.mid_pvalue = PValue(v.mid_p);
+  if ((want & FISHER2X2_TAILS) != 0) {
+    r.less = PValue(v.less);
+    r.greater = PValue(v.greater);
+    r.two_sided = PValue(v.two_sided);
+    r.central = PValue(v.central);
+  }
+  if ((want & FISHER2X2_ODDS_RATIO) != 0) r.odds_ratio = v.odds_ratio;
+  if ((want & FISHER2X2_SAMPLE_ODDS_RATIO) != 0) r.sample_odds_ratio = v.sample_odds_ratio;
+  if ((want & FISHER2X2_INTERVAL) != 0) {
+    r.ci_low = v.ci_low;
+    r.ci_high = v.ci_high;
+  }
+  if ((want & FISHER2X2_MH_ODDS_RATIO) != 0) r.mh_odds_ratio = v.mh_odds_ratio;
+  const std::size_t known = result_size < sizeof r ? result_size : sizeof r;
+  std::memcpy(result, &r, known);
+  for (std::size_t at = known; at < result_size; at += sizeof(double)) {
+    std::memcpy(reinterpret_cast<unsigned char*>(result) + at, &kNan, sizeof kNan);
+  }
 }
 
 }  // namespace
@@ -71,30 +101,38 @@ extern "C" int fisher2x2_test_sized(uint64_t a, uint64_t b, uint64_t c, uint64_t
   TestValues v;
   WholeTest(a, b, c, d, ask, &v);
 
-  constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
-  fisher2x2_result r;
-  for (const ResultField& f : kResultFields) r.*f.member = kNan;
-  if ((want & FISHER2X2_PVALUE) != 0) r.pvalue = PValue(v.test.p);
-  if ((want & FISHER2X2_LOG10_PVALUE) != 0) r.log10_pvalue = dd::MinusLog10(LogPValue(v.test.p));
-  if ((want & FISHER2X2_MID_PVALUE) != 0) r.mid_pvalue = PValue(v.mid_p);
-  if ((want & FISHER2X2_TAILS) != 0) {
-    r.less = PValue(v.less);
-    r.greater = PValue(v.greater);
-    r.two_sided = PValue(v.two_sided);
-    r.central = PValue(v.central);
+  // One table: its Mantel-Haenszel estimate is a d / (b c).
+  if ((want & FISHER2X2_MH_ODDS_RATIO) != 0) v.mh_odds_ratio = SampleOddsRatio(a, b, c, d);
+  Fill(v, want, result, result_size);
+  return FISHER2X2_OK;
+}
+
+extern "C" int fisher2x2_strata_test(const uint64_t* counts, size_t k, int alternative, unsigned want,
+                                     double conf_level, fisher2x2_result* result, size_t result_size) {
+  if (result == nullptr) return FISHER2X2_ENULL;
+  if (result_size < kFirstResultSize || result_size % sizeof(double) != 0) return FISHER2X2_ESIZE;
+  if (alternative < FISHER2X2_TWO_SIDED || alternative > FISHER2X2_GREATER) return FISHER2X2_EALTERNATIVE;
+  if ((want & ~FISHER2X2_ALL) != 0) return FISHER2X2_EWANT;
+  if (counts == nullptr || k == 0) return FISHER2X2_ESTRATA;
+  if (k > SIZE_MAX / 4) return FISHER2X2_ETOTAL;  // cannot fit in memory
+  constexpr std::uint64_t kMax = static_cast<std::uint64_t>(INT64_MAX);
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < 4 * k; ++i) {
+    if (counts[i] > kMax - total) return FISHER2X2_ETOTAL;
+    total += counts[i];
   }
-  if ((want & FISHER2X2_ODDS_RATIO) != 0) r.odds_ratio = v.odds_ratio;
-  if ((want & FISHER2X2_SAMPLE_ODDS_RATIO) != 0) r.sample_odds_ratio = v.sample_odds_ratio;
-  if ((want & FISHER2X2_INTERVAL) != 0) {
-    r.ci_low = v.ci_low;
-    r.ci_high = v.ci_high;
+  if ((want & FISHER2X2_INTERVAL) != 0 && !(conf_level > 0 && conf_level < 1)) return FISHER2X2_ELEVEL;
+  Ask ask = AskOf(alternative, want & ~FISHER2X2_SAMPLE_ODDS_RATIO, conf_level);
+  TestValues v;
+  switch (StrataTest(counts, k, ask, &v)) {
+    case StrataStatus::kOk:
+      break;
+    case StrataStatus::kMemory:
+      return FISHER2X2_EMEMORY;
+    case StrataStatus::kTooWide:
+      return FISHER2X2_EWIDE;
   }
-  // The members this version knows, and NaN in those of a newer header.
-  const std::size_t known = result_size < sizeof r ? result_size : sizeof r;
-  std::memcpy(result, &r, known);
-  for (std::size_t at = known; at < result_size; at += sizeof(double)) {
-    std::memcpy(reinterpret_cast<unsigned char*>(result) + at, &kNan, sizeof kNan);
-  }
+  Fill(v, want & ~FISHER2X2_SAMPLE_ODDS_RATIO, result, result_size);
   return FISHER2X2_OK;
 }
 
@@ -132,6 +170,12 @@ extern "C" const char* fisher2x2_strerror(int error) {
       return "the result's size is not that of a fisher2x2_result";
     case FISHER2X2_ENULLOR:
       return "the null odds ratio is not a number above 0, or not 1 with the tool's own alternatives";
+    case FISHER2X2_ESTRATA:
+      return "no strata: k is 0 or the counts are missing";
+    case FISHER2X2_EMEMORY:
+      return "the stratified test's memory was refused";
+    case FISHER2X2_EWIDE:
+      return "the strata are too wide for the exact test (the sd of their sum passes its bounds)";
     default:
       return "unknown error";
   }

@@ -31,6 +31,7 @@ inline constexpr ResultField kResultFields[] = {
     FISHER2X2_FIELD(sample_odds_ratio, FISHER2X2_SAMPLE_ODDS_RATIO),
     FISHER2X2_FIELD(ci_low, FISHER2X2_INTERVAL),
     FISHER2X2_FIELD(ci_high, FISHER2X2_INTERVAL),
+    FISHER2X2_FIELD(mh_odds_ratio, FISHER2X2_MH_ODDS_RATIO),
 };
 
 #undef FISHER2X2_FIELD

@@ -78,8 +78,15 @@ std::uint64_t ModeAt(const Stratum& st, const Weights& w) {
 }
 
 // out = a * b, a the shorter: out[i + j] gathers a[i] b[j] in the order of
-// i, a fixed order whatever the vector width.
-void Convolve(const double* __restrict a, std::size_t na, const double* __restrict b, std::size_t nb,
+// i, a fixed order whatever the vector width: each product and each sum
+// rounds once, as a double, so the 4-wide AVX2 clone on x86-64 (no FMA: no
+// contraction) writes the same bits as the plain loop everywhere.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define FISHER2X2_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define FISHER2X2_CLONES
+#endif
+FISHER2X2_CLONES void Convolve(const double* __restrict a, std::size_t na, const double* __restrict b, std::size_t nb,
               double* __restrict out) {
   std::memset(out, 0, (na + nb - 1) * sizeof(double));
   for (std::size_t i = 0; i < na; ++i) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <sstream>
 #include <string>
@@ -130,6 +131,65 @@ TEST(Library, EveryValueAsBatchModeWritesIt) {
         EXPECT_TRUE(written == ratios[k] || (std::isnan(written) && std::isnan(ratios[k]))) << where << " " << k;
       }
     }
+  }
+}
+
+// The stratified test: each value the double --strata writes, and each
+// refusal its code, the result untouched.
+TEST(Library, StrataAsBatchModeWritesThem) {
+  const std::vector<std::vector<std::uint64_t>> sets = {
+      {3, 1, 1, 3},  // one table: its values
+      {3, 1, 1, 3, 2, 2, 2, 2},
+      {10, 5, 3, 12, 8, 7, 6, 9, 4, 4, 2, 10},
+      {0, 5, 5, 0, 0, 7, 6, 1, 0, 0, 4, 4},  // s at the end of its support; an empty stratum
+      {900, 100, 100, 900, 900, 100, 100, 900, 900, 100, 100, 900, 900, 100, 100, 900}};
+  std::string input;
+  for (const auto& set : sets) {
+    for (std::size_t i = 0; i < set.size(); ++i) input += (i > 0 ? " " : "") + std::to_string(set[i]);
+    input += '\n';
+  }
+  const Result precise =
+      Tool({"-bpsa", "less", "-fp,mid-p,less,greater,two-sided,central,or,ci-low,ci-high,mh-or"}, nullptr, input);
+  ASSERT_EQ(precise.status, 0) << precise.err;
+  std::istringstream lines(precise.out);
+  for (const auto& set : sets) {
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    const std::vector<std::string> f = Fields(line);
+    ASSERT_EQ(f.size(), 10u) << line;
+    fisher2x2_result r;
+    ASSERT_EQ(fisher2x2_strata_test(set.data(), set.size() / 4, FISHER2X2_LESS, FISHER2X2_ALL, 0.95, &r, sizeof r),
+              0);
+    const double p_values[] = {r.pvalue, r.mid_pvalue, r.less, r.greater, r.two_sided, r.central};
+    for (int k = 0; k < 6; ++k) ExpectPValue(f[static_cast<std::size_t>(k)], p_values[k], line);
+    const double ratios[] = {r.odds_ratio, r.ci_low, r.ci_high, r.mh_odds_ratio};
+    for (int k = 0; k < 4; ++k) {
+      const double written = std::strtod(f[static_cast<std::size_t>(k) + 6].c_str(), nullptr);
+      EXPECT_TRUE(written == ratios[k] || (std::isnan(written) && std::isnan(ratios[k]))) << line << " " << k;
+    }
+    EXPECT_TRUE(std::isnan(r.sample_odds_ratio));
+  }
+  const std::uint64_t big[] = {INT64_MAX, 0, 0, 0, 1, 0, 0, 0}, two[] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const struct {
+    const std::uint64_t* counts;
+    std::size_t k;
+    int alternative;
+    unsigned want;
+    double level;
+    int error;
+  } faults[] = {{two, 0, 0, FISHER2X2_ALL, 0.95, FISHER2X2_ESTRATA},
+                {nullptr, 2, 0, FISHER2X2_ALL, 0.95, FISHER2X2_ESTRATA},
+                {big, 2, 0, FISHER2X2_ALL, 0.95, FISHER2X2_ETOTAL},
+                {two, 2, FISHER2X2_TWO_TAILED, FISHER2X2_PVALUE, 0.95, FISHER2X2_EALTERNATIVE},
+                {two, 2, 0, 0x100u, 0.95, FISHER2X2_EWANT},
+                {two, 2, 0, FISHER2X2_INTERVAL, 1.0, FISHER2X2_ELEVEL}};
+  for (const auto& c : faults) {
+    fisher2x2_result r, before;
+    std::memset(&r, 0x5a, sizeof r);
+    before = r;
+    EXPECT_EQ(fisher2x2_strata_test(c.counts, c.k, c.alternative, c.want, c.level, &r, sizeof r), c.error);
+    EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
+    EXPECT_STRNE(fisher2x2_strerror(c.error), "unknown error");
   }
 }
 

@@ -328,6 +328,18 @@ TEST(Batch, MisuseIsAUsageError) {
       {{"-bx"}, "unknown option: -x"},
       {{"-b", "-h"}, "unknown option: -h"},
       {{"--batch=1"}, "this option takes no value: --batch=1"},
+      {{"-bs"}, "--strata needs --alternative"},
+      {{"-bsa", "less", "--fields=sample-or"}, "the field sample-or is one table's: the strata have mh-or"},
+      {{"-ba", "less", "--fields=mh-or"}, "the field mh-or needs --strata or --group"},
+      {{"-bg1", "-aless"}, "--group needs --columns (four columns a, b, c, d)"},
+      {{"-bg1", "-c2,3,4,5"}, "--group needs --alternative"},
+      {{"-bkg1", "-aless", "-c2,3,4,5"}, "--keep and --group exclude each other"},
+      {{"-bsg1", "-aless", "-c2,3,4,5"}, "--strata and --group exclude each other"},
+      {{"-bg1", "-aless", "-c2,3,4,5,6"}, "--columns takes 4 columns (a, b, c, d) with --alternative: 2,3,4,5,6"},
+      {{"-bsa", "less", "-c1,2,3"}, "--columns needs 4 or 5 columns: 1,2,3"},
+      {{"-bsa", "less", "-c1,2,3,4,5"}, "--columns takes 4 K columns (a1, b1, c1, d1, a2, ...) with --strata: 1,2,3,4,5"},
+      {{"-bHa", "less", "-g"}, "--group needs a column"},
+      {{"-bgx", "-aless", "-c1,2,3,4"}, "--group names a column only with --header: x"},
       {{"-b", "-p", "-q"}, "unknown option: -q"},
       {{"-bpl"}, "--precise and --log10 exclude each other"},
       {{"-ba"}, "--alternative needs a name"},
@@ -462,6 +474,25 @@ TEST(Batch, OrderDoesNotMatter) {
     std::reverse(out.begin(), out.end());
     EXPECT_EQ(out, reversed) << mode;
   }
+}
+
+// Stratified tests: a line of strata, or groups of lines; a bad stratum
+// spoils its line or group alone, reported.
+TEST(Batch, StrataLinesAndGroups) {
+  const std::string groups = "g\ta\tb\tc\td\nx\t3\t1\t1\t3\nx\t2\t2\t2\t2\ny\t1\t1\t1\t1\n"
+                             "\t1\t1\t1\t1\nz\t1\tx\t1\t1\nz\t1\t1\t1\t1\nw\t3\t1\t1\t3\n";
+  const OddCase cases[] = {
+      {"strata a line; K = 1 the table's bytes; bad lines", {"-bpsa", "less"},
+       "3 1 1 3 2 2 2 2\n3 1 1\n3 1 1 3 x 2 2 2\n\n3 1 1 3\n",
+       "0.926326530612245\n\n\n\n0.9857142857142858\n",
+       "fisher2x2: line 2: expected a multiple of four integers\nfisher2x2: line 3: field 5 is not an integer\n", 1},
+      {"strata by columns, the estimates", {"-bsa", "two-sided", "-c5,6,7,8,1,2,3,4", "--fields=p,or,mh-or"},
+       "2\t2\t2\t2\t3\t1\t1\t3\n", "  0.630612\t2.430130458680502\t2.6\n", "", 0},
+      {"groups by name: an empty key and a bad stratum spoil theirs", {"-bHpgg", "-aless", "-ca,b,c,d"}, groups,
+       "g\tp\nx\t0.926326530612245\ny\t0.8333333333333333\n\t\nz\t\nw\t0.9857142857142858\n",
+       "fisher2x2: line 5: column 1 has an empty group\nfisher2x2: line 6: column 3 is not an integer\n", 1},
+  };
+  RunCases(cases);
 }
 
 TEST(Batch, FailedWriteIsStatusOne) {

@@ -23,6 +23,8 @@ constexpr const char* kUsageText =
     "       fisher2x2 -b[p|l][kH]a NAME [--fields=LIST] [file]\n"
     "       fisher2x2 -b[p|l][kH]a NAME -cLIST [file]\n"
     "       fisher2x2 -b[p|l][kH] -cLIST [-dC] [file]\n"
+    "       fisher2x2 -b[p|l][kH]sa NAME [--fields=LIST] [file]\n"
+    "       fisher2x2 -b[p|l][H]gCOLUMN -aNAME -cLIST [file]\n"
     "       fisher2x2 -h | -V\n"
     "Five or more arguments are always a table a b c d test: options go in\n"
     "at most four (--conf-level=L in the place of one shown).\n";

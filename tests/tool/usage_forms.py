@@ -69,24 +69,30 @@ def run(tool, words, scratch):
         r = subprocess.run([tool] + words, capture_output=True, text=True)
         return r.returncode == 0 and r.stdout.endswith("\n"), r
     flags = words[0]
-    alternative = "a" in flags
+    alternative = "a" in flags or any(w.startswith("-a") for w in words[1:])
     columns = any(w.startswith("-c") for w in words)
+    group = "COLUMN" in flags
     delimiter = "," if "-dC" in words else "\t"
     counts = ["3", "1", "1", "3"] + ([] if alternative else ["2"])
-    lines = [("x y z w t" if not columns else delimiter.join("wxyzt"[: len(counts)]))] if "H" in flags else []
-    lines += [(delimiter if columns else " ").join(counts)] * 3
+    if "s" in flags:
+        counts = counts * 2  # two strata
+    names = "wxyzt"[: len(counts) + group] if len(counts) < 5 or group else "wxyzt"
+    lines = [("x y z w t" if not columns else delimiter.join(names))] if "H" in flags else []
+    lines += [(delimiter if columns else " ").join(counts + (["k"] if group else []))] * 3
     path = os.path.join(scratch, "tables")
     with open(path, "w") as f:
         f.write("\n".join(lines) + "\n")
     args = []
     for w in words:
-        w = w.replace("--fields=LIST", "--fields=p,or").replace("-dC", "-d,")
+        w = w.replace("--fields=LIST", "--fields=p,or").replace("-dC", "-d,").replace("COLUMN", "5")
+        w = w.replace("-aNAME", "-aless")
         if w.startswith("-cLIST"):
             w = "-c" + ",".join(str(i + 1) for i in range(len(counts)))
         args.append({"NAME": "less", "file": path}.get(w, w))
     r = subprocess.run([tool] + args, capture_output=True, text=True)
     out = r.stdout.splitlines()
-    ok = r.returncode == 0 and len(args) <= 4 and len(out) == len(lines) and all(out) and r.stderr == ""
+    expected = len(lines) if not group else len(lines) - 2  # the three lines are one group
+    ok = r.returncode == 0 and len(args) <= 4 and len(out) == expected and all(out) and r.stderr == ""
     return ok, r
 
 
