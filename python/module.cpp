@@ -398,6 +398,66 @@ py::dict Compute(const py::array& a, const py::array& b, const py::array& c, con
   return result;
 }
 
+// The stratified tests: counts of shape (N, 4), C-contiguous uint64 (each
+// checked below 2^63 by the caller), test t the strata starts[t] ..
+// starts[t + 1] - 1. The members `want` asks for, one array of T each.
+py::dict StrataCompute(const py::array_t<std::uint64_t, py::array::c_style>& counts,
+                       const py::array_t<std::int64_t, py::array::c_style>& starts, int alternative, unsigned want,
+                       double conf_level, int workers) {
+  const py::ssize_t tests = starts.size() - 1;
+  if (tests < 0) throw py::value_error("no tests");
+  const std::uint64_t* data = counts.data();
+  const std::int64_t* at = starts.data();
+  std::vector<const ResultField*> fields;
+  for (const ResultField& f : kResultFields) {
+    if ((want & f.bit) != 0) fields.push_back(&f);
+  }
+  std::vector<py::array_t<double>> out;
+  std::vector<double*> values;
+  for (std::size_t k = 0; k < fields.size(); ++k) {
+    out.emplace_back(tests);
+    values.push_back(out.back().mutable_data());
+  }
+  int threads = workers < 0 ? static_cast<int>(std::thread::hardware_concurrency()) : workers;
+  threads = std::max(1, std::min<int>(threads, static_cast<int>(std::min<py::ssize_t>(tests, 1 << 20))));
+  std::atomic<py::ssize_t> next{0};
+  std::atomic<bool> failed{false};
+  std::vector<int> codes(static_cast<std::size_t>(tests), 0);
+  {
+    py::gil_scoped_release release;
+    auto worker = [&]() {
+      for (py::ssize_t t; (t = next.fetch_add(1)) < tests;) {
+        if (failed.load(std::memory_order_relaxed)) return;
+        const std::int64_t from = at[t], to = at[t + 1];
+        fisher2x2_result r;
+        const int e = fisher2x2_strata_test(data + 4 * from, static_cast<std::size_t>(to - from), alternative,
+                                            want, conf_level, &r, sizeof r);
+        if (e != 0) {
+          codes[static_cast<std::size_t>(t)] = e;
+          failed = true;
+          return;
+        }
+        for (std::size_t m = 0; m < fields.size(); ++m) values[m][t] = r.*fields[m]->member;
+      }
+    };
+    if (threads <= 1) {
+      worker();
+    } else {
+      std::vector<std::thread> pool;
+      for (int t = 0; t < threads; ++t) pool.emplace_back(worker);
+      for (std::thread& th : pool) th.join();
+    }
+  }
+  for (py::ssize_t t = 0; t < tests; ++t) {
+    // The first failure among the tests run (a failure stops the others).
+    const int e = codes[static_cast<std::size_t>(t)];
+    if (e != 0) throw py::value_error("the test at index " + std::to_string(t) + ": " + fisher2x2_strerror(e));
+  }
+  py::dict result;
+  for (std::size_t k = 0; k < fields.size(); ++k) result[fields[k]->name] = out[k];
+  return result;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
@@ -405,6 +465,8 @@ PYBIND11_MODULE(_core, m) {
   m.def("compute", &Compute, py::arg("a"), py::arg("b"), py::arg("c"), py::arg("d"), py::arg("missing"),
         py::arg("alternative"), py::arg("want"), py::arg("conf_level"), py::arg("null_or"), py::arg("workers"),
         py::arg("snapshot") = false);
+  m.def("strata_compute", &StrataCompute, py::arg("counts"), py::arg("starts"), py::arg("alternative"),
+        py::arg("want"), py::arg("conf_level"), py::arg("workers"));
   // The result's members by name, each with the bit of `want` that fills it.
   py::list fields;
   for (const ResultField& f : kResultFields) fields.append(py::make_tuple(f.name, f.bit));

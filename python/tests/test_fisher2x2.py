@@ -247,3 +247,48 @@ def test_adjust_log10_is_p_adjust_without_underflow(method):
                                    rtol=1e-12)
     deep = fisher2x2.adjust_log10([5000.0, 6000.0, 1e5, 0.5], method)
     assert np.all(np.isfinite(deep)) and deep[0] < deep[1] < deep[2]
+
+
+STRATA_FIELDS = ["pvalue", "mid_pvalue", "less", "greater", "two_sided", "central",
+                 "odds_ratio", "ci_low", "ci_high", "mh_odds_ratio"]
+
+
+@pytest.mark.skipif(TOOL is None, reason="the fisher2x2 tool is not built")
+@pytest.mark.parametrize("alternative", ["less", "two-sided"])
+def test_strata_are_the_tools_doubles_stacked_grouped_and_threaded(alternative):
+    rng = np.random.default_rng(7)
+    tables = rng.integers(0, 40, (300, 4, 2, 2))
+    tables[:20, 1:] = 0  # one stratum that allows more than one table: the one-table values
+    text = "".join(" ".join(map(str, t.reshape(-1))) + "\n" for t in tables)
+    out = subprocess.run([TOOL, "-bpsa" + alternative, "-fp,mid-p,less,greater,two-sided,central,or,ci-low,ci-high,mh-or"],
+                         input=text, capture_output=True, text=True, check=True).stdout
+    lines = [line.split("\t") for line in out.splitlines()]
+    stacked = fisher2x2.strata_test(tables, alternative=alternative)
+    flat = tables.reshape(-1, 4)
+    keys = np.repeat(np.arange(300) % 7, 4)  # consecutive tests differ in key
+    grouped = fisher2x2.strata_test(*flat.T, group=keys, alternative=alternative, workers=2)
+    assert np.array_equal(grouped.group, np.arange(300) % 7)
+    for k, name in enumerate(STRATA_FIELDS):
+        written = np.array([float(line[k]) for line in lines])
+        for r in (stacked, grouped):
+            ours = getattr(r, name)
+            normal = written >= DBL_MIN if k < 6 else np.ones(written.shape, bool)
+            assert np.array_equal(written[normal], ours[normal], equal_nan=True), name
+    assert not hasattr(stacked, "sample_odds_ratio")
+
+
+@pytest.mark.parametrize("args, kwargs, message", [
+    (([[[1, 1], [1, -1]]],), {}, r"tables at index \(0, 1, 1\) is not a whole number"),
+    ((np.zeros((3, 0, 2, 2)),), {}, "at least one stratum"),
+    ((np.zeros((3, 2, 2)),), {"group": [1]}, TypeError),
+    (([1, 2], [1, 2], [1, 2], [1, 2]), {}, TypeError),
+    (([1, 2], [1, 2], [1, 2], [1]), {"group": [0, 0]}, "one length"),
+    (([], [], [], []), {"group": []}, "group is empty"),
+    (([[1]], [[1]], [[1]], [[1]]), {"group": [0]}, "1-D"),
+    ((np.zeros((2, 2, 2)),), {"alternative": "two_sided"}, "alternative must be"),
+    ((np.full((2, 2, 2), 2**62, np.uint64),), {}, r"the test at index 0: the total of the counts is beyond"),
+])
+def test_strata_errors_name_the_fault(args, kwargs, message):
+    error = message if isinstance(message, type) else ValueError
+    with pytest.raises(error, match=None if isinstance(message, type) else message):
+        fisher2x2.strata_test(*args, **kwargs)
