@@ -94,6 +94,78 @@ fisher_htest <- function(x, alternative = "two.sided", conf.level = 0.95, or = 1
             class = "htest")
 }
 
+# The stratified test's columns: the one-table test's, with mh.or in the
+# place of sample.or.
+.strata_fields <- c(.fields[names(.fields) != "sample.or"], mh.or = "mh_odds_ratio")
+
+# A count vector of the stratified test: no NA, each a whole number from 0.
+.strata_counts <- function(x, name) {
+  x <- .count_vector(x, name)
+  bad <- if (inherits(x, "integer64")) which(is.na(x) | x < 0) else which(is.na(x) | x < 0 | x != floor(x) | x >= 2^63)
+  if (length(bad)) {
+    stop(sprintf("count '%s': element %d is not a whole number from 0 to 2^63 - 1 (%s)", name, bad[1],
+                 format(x[bad[1]], digits = 17)), call. = FALSE)
+  }
+  x
+}
+
+#' @export
+strata_test <- function(a, b, c, d, group, alternative = "two.sided", conf.level = 0.95, fields = "p.value",
+                        workers = 1L) {
+  if (missing(group)) stop("'group' must give each stratum's test: consecutive equal values form one", call. = FALSE)
+  alternative <- match.arg(alternative, names(.alternatives))
+  if (!is.numeric(conf.level) || length(conf.level) != 1L || is.na(conf.level) ||
+      !(conf.level > 0 && conf.level < 1)) {
+    stop("'conf.level' must be a single number between 0 and 1", call. = FALSE)
+  }
+  if (!is.character(fields) || !length(fields)) stop("'fields' must name columns", call. = FALSE)
+  if (identical(fields, "all")) fields <- names(.strata_fields)
+  unknown <- setdiff(fields, names(.strata_fields))
+  if (length(unknown)) {
+    stop(sprintf("unknown field in 'fields': %s (known: %s, or \"all\")", unknown[1],
+                 paste(names(.strata_fields), collapse = ", ")), call. = FALSE)
+  }
+  if (!is.numeric(workers) || length(workers) != 1L || is.na(workers) || workers != floor(workers) ||
+      !(workers >= 1 || workers == -1) || workers > .Machine$integer.max) {
+    stop("'workers' must be a number of threads, or -1 for all cores", call. = FALSE)
+  }
+  if (workers == -1) workers <- max(1L, parallel::detectCores(), na.rm = TRUE)
+  counts <- Map(.strata_counts, list(a, b, c, d), c("a", "b", "c", "d"))
+  n <- length(group)
+  if (n == 0) stop("'group' is empty: there is no test", call. = FALSE)
+  if (any(vapply(counts, length, 1) != n)) stop("'a', 'b', 'c', 'd' and 'group' must have one length", call. = FALSE)
+  if (anyNA(group)) stop(sprintf("'group': element %d is NA", which(is.na(group))[1]), call. = FALSE)
+  runs <- rle(if (is.factor(group)) as.character(group) else group)
+  starts <- c(0, cumsum(runs$lengths))
+  members <- unname(.strata_fields[fields])
+  out <- .Call(C_strata_test, counts[[1]], counts[[2]], counts[[3]], counts[[4]],
+               vapply(counts, function(x) inherits(x, "integer64"), TRUE), as.double(starts),
+               .alternatives[[alternative]], unique(members), as.double(conf.level), as.integer(workers))
+  columns <- c(list(group = group[starts[-length(starts)] + 1]), lapply(members, function(m) out[[m]]))
+  names(columns) <- c("group", fields)
+  as.data.frame(columns, optional = TRUE)
+}
+
+#' @export
+strata_htest <- function(x, alternative = "two.sided", conf.level = 0.95) {
+  data.name <- deparse1(substitute(x))
+  if (!is.array(x) || length(dim(x)) != 3L || !all(dim(x)[1:2] == 2L)) {
+    stop("strata_htest takes a 2 x 2 x K array, as mantelhaen.test does", call. = FALSE)
+  }
+  if (dim(x)[3] < 1L) stop("the array holds no stratum", call. = FALSE)
+  alternative <- match.arg(alternative, names(.alternatives))
+  k <- dim(x)[3]
+  r <- strata_test(x[1, 1, ], x[1, 2, ], x[2, 1, ], x[2, 2, ], group = rep(1L, k), alternative = alternative,
+                   conf.level = conf.level, fields = c("p.value", "estimate", "conf.low", "conf.high"))
+  conf.int <- c(r$conf.low, r$conf.high)
+  attr(conf.int, "conf.level") <- conf.level
+  structure(list(statistic = c(S = sum(x[1, 1, ])), p.value = r$p.value, conf.int = conf.int,
+                 estimate = c(`common odds ratio` = r$estimate), null.value = c(`common odds ratio` = 1),
+                 alternative = alternative,
+                 method = "Exact conditional test of independence in 2 x 2 x k tables", data.name = data.name),
+            class = "htest")
+}
+
 #' @export
 adjust_log10 <- function(log10.p, method = c("BH", "BY", "holm", "hochberg", "bonferroni")) {
   method <- match.arg(method)

@@ -233,8 +233,95 @@ SEXP C_fisher_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP alternative, 
   return out;
 }
 
+// strata_test's work: a, b, c, d as for C_fisher_test, of one length (R
+// checked them: no NA, each a whole number from 0), starts the 0-based
+// first stratum of each test and its end (length tests + 1), then as
+// C_fisher_test. Returns the list of members, one value a test.
+SEXP C_strata_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP starts, SEXP alternative, SEXP want,
+                   SEXP conf_level, SEXP workers) {
+  const SEXP args[4] = {a, b, c, d};
+  Column columns[4];
+  for (int k = 0; k < 4; ++k) {
+    const SEXP x = args[k];
+    if (TYPEOF(x) == INTSXP) {
+      columns[k] = {Column::kInteger, INTEGER(x), XLENGTH(x)};
+    } else if (TYPEOF(x) == REALSXP) {
+      columns[k] = {LOGICAL(is64)[k] != 0 ? Column::kInteger64 : Column::kDouble, REAL(x), XLENGTH(x)};
+    } else {
+      Rf_error("count %c must be numeric", "abcd"[k]);
+    }
+  }
+  const R_xlen_t strata = columns[0].length, tests = XLENGTH(starts) - 1;
+  const double* at = REAL(starts);
+  unsigned bits = 0;
+  for (R_xlen_t i = 0; i < XLENGTH(want); ++i) {
+    const char* name = CHAR(STRING_ELT(want, i));
+    const ResultField* f = std::find_if(std::begin(kResultFields), std::end(kResultFields),
+                                        [name](const ResultField& r) { return std::strcmp(r.name, name) == 0; });
+    if (f == std::end(kResultFields)) Rf_error("no member %s in the result", name);
+    bits |= f->bit;
+  }
+  const int alt = Rf_asInteger(alternative);
+  const double level = Rf_asReal(conf_level);
+  const int threads = std::max(1, std::min<int>(Rf_asInteger(workers), static_cast<int>(std::max<R_xlen_t>(tests, 1))));
+  const ResultField* fields[kResultFieldCount];
+  double* data[kResultFieldCount];
+  std::size_t count = 0;
+  for (const ResultField& f : kResultFields) {
+    if ((bits & f.bit) != 0) fields[count++] = &f;
+  }
+  // The counts as the library takes them, in R's memory.
+  SEXP raw = PROTECT(Rf_allocVector(RAWSXP, 4 * strata * static_cast<R_xlen_t>(sizeof(std::uint64_t))));
+  auto* counts = reinterpret_cast<std::uint64_t*>(RAW(raw));
+  for (R_xlen_t i = 0; i < strata; ++i) {
+    for (int k = 0; k < 4; ++k) {
+      bool na = false;
+      Reason reason = kNone;
+      std::uint64_t v = 0;
+      if (!Read(columns[k], i, &v, &na, &reason) || na || v > kMax) v = kMax;  // R checked: not reached
+      counts[4 * i + k] = v;
+    }
+  }
+  SEXP out = PROTECT(Rf_allocVector(VECSXP, static_cast<R_xlen_t>(count)));
+  SEXP names = PROTECT(Rf_allocVector(STRSXP, static_cast<R_xlen_t>(count)));
+  for (std::size_t k = 0; k < count; ++k) {
+    SET_VECTOR_ELT(out, static_cast<R_xlen_t>(k), Rf_allocVector(REALSXP, tests));
+    SET_STRING_ELT(names, static_cast<R_xlen_t>(k), Rf_mkChar(fields[k]->name));
+    data[k] = REAL(VECTOR_ELT(out, static_cast<R_xlen_t>(k)));
+  }
+  Rf_setAttrib(out, R_NamesSymbol, names);
+  SEXP codes = PROTECT(Rf_allocVector(INTSXP, tests));
+  int* code = INTEGER(codes);
+  std::atomic<R_xlen_t> next{0};
+  auto worker = [&]() {
+    for (R_xlen_t t; (t = next.fetch_add(1)) < tests;) {
+      const auto from = static_cast<std::size_t>(at[t]), to = static_cast<std::size_t>(at[t + 1]);
+      fisher2x2_result r;
+      code[t] = fisher2x2_strata_test(counts + 4 * from, to - from, alt, bits, level, &r, sizeof r);
+      for (std::size_t m = 0; m < count; ++m) data[m][t] = code[t] == 0 ? r.*fields[m]->member : NA_REAL;
+    }
+  };
+  if (threads <= 1) {
+    worker();
+  } else {
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) pool.emplace_back(worker);
+    for (std::thread& th : pool) th.join();
+  }
+  for (R_xlen_t t = 0; t < tests; ++t) {
+    if (code[t] != 0) {
+      const int e = code[t];
+      UNPROTECT(4);
+      Rf_error("test %.0f: %s", static_cast<double>(t) + 1, fisher2x2_strerror(e));
+    }
+  }
+  UNPROTECT(4);
+  return out;
+}
+
 static const R_CallMethodDef kCalls[] = {
     {"C_fisher_test", reinterpret_cast<DL_FUNC>(&C_fisher_test), 10},
+    {"C_strata_test", reinterpret_cast<DL_FUNC>(&C_strata_test), 10},
     {nullptr, nullptr, 0},
 };
 

@@ -131,3 +131,37 @@ for (method in c("BH", "BY", "holm", "hochberg", "bonferroni")) {
   expect_true(all(is.finite(deep)) && deep[1] < deep[2] && deep[2] < deep[3])
 }
 expect_equal(adjust_log10(c(5000, 6000), "bonferroni"), c(5000, 6000) - log10(2))
+
+# The stratified test against mantelhaen.test(exact = TRUE), K = 1 against
+# fisher_test, and its errors.
+set.seed(3)
+for (alternative in c("two.sided", "less")) {
+  strata <- data.frame(g = rep(1:40, each = 3), a = sample(0:20, 120, TRUE), b = sample(0:20, 120, TRUE),
+                       c = sample(0:20, 120, TRUE), d = sample(0:20, 120, TRUE))
+  ours <- strata_test(strata$a, strata$b, strata$c, strata$d, strata$g, alternative = alternative,
+                      fields = "all", workers = 2)
+  expect_equal(ours$group, 1:40)
+  for (t in 1:40) {
+    s <- strata[strata$g == t, ]
+    x <- array(t(as.matrix(s[, c("a", "c", "b", "d")])), c(2, 2, 3))
+    theirs <- mantelhaen.test(x, exact = TRUE, alternative = alternative)
+    # R counts a near tie within 1e-7 as tied; p-values away from ties agree.
+    expect_equal(ours$p.value[t], theirs$p.value, tolerance = 1e-6)
+    expect_equal(ours$estimate[t], unname(theirs$estimate), tolerance = 5e-3)
+    expect_equal(ours$mh.or[t], unname(mantelhaen.test(x, exact = FALSE)$estimate), tolerance = 1e-12)
+  }
+  one <- strata_test(tab$a, tab$b, tab$c, tab$d, seq_len(n), alternative = alternative, fields = "all")
+  expect_identical(one[, c("p.value", "estimate", "conf.low", "conf.high")],
+                   fisher_test(tab, alternative = alternative, fields = c("p.value", "estimate", "conf.low", "conf.high")))
+}
+h <- strata_htest(array(c(3, 1, 1, 3, 2, 2, 2, 2), c(2, 2, 2)))
+m <- mantelhaen.test(array(c(3, 1, 1, 3, 2, 2, 2, 2), c(2, 2, 2)), exact = TRUE)
+expect_identical(names(unclass(h)), names(unclass(m)))
+expect_identical(h$method, m$method)
+expect_equal(h$statistic, m$statistic)
+expect_true(any(grepl("common odds ratio", capture.output(print(h)))))
+expect_error(strata_test(1, 1, 1, -1, 1), "count 'd': element 1")
+expect_error(strata_test(1, 1, 1, 1), "'group'")
+expect_error(strata_test(1:2, 1, 1, 1, 1:2), "one length")
+expect_error(strata_test(1, 1, 1, 1, 1, fields = "sample.or"), "unknown field")
+expect_error(strata_htest(matrix(1:4, 2)), "2 x 2 x K")
