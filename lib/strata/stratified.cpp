@@ -450,25 +450,16 @@ void Stratified::Start() {
   if (status_ == StrataStatus::kOk) Build(t, &d0_);
 }
 
-// A distribution that covers x: other_, rebuilt at tilts from `from` by
-// Newton steps on its mean (the mean's slope in t is the variance).
+// A distribution that covers x: d0_ or other_ where one does, else other_
+// rebuilt at the tilt where the mean of S is x (half a table inside the
+// support at its ends), found by the estimate's safeguarded search from
+// `from`'s tilt.
 Distribution* Stratified::Centred(std::uint64_t x, const Distribution& from) {
   if (Covers(d0_, x)) return &d0_;
   if (Covers(other_, x)) return &other_;
-  const Distribution* near = &from;
-  double t = from.t;
-  for (int i = 0; i < 12; ++i) {
-    const double var = near->sd * near->sd;
-    double step = (Count(x) - near->mean) / (var > 1 ? var : 1);
-    if (step > 8) step = 8;
-    if (step < -8) step = -8;
-    t += step;
-    if (t > kMostT) t = kMostT;
-    if (t < -kMostT) t = -kMostT;
-    if (!Build(t, &other_)) return nullptr;
-    if (Covers(other_, x)) return &other_;
-    near = &other_;
-  }
+  const double frac = x == lo_ ? 0.5 : x == hi_ ? -0.5 : 0;
+  const double t = TiltFor(x, frac, from.t);
+  if (status_ != StrataStatus::kOk || !Build(t, &other_)) return nullptr;
   return Holds(other_, x) ? &other_ : nullptr;
 }
 

@@ -223,6 +223,7 @@ FIXED = [
     [(2, 1, 1, 2), (0, 1, 1, 0)] * 500,  # K = 1000, mixed
     [(3, 3, 3, 3)] * 7,
     [(10, 0, 0, 0), (3, 4, 5, 6)],  # a single-table stratum and one other: one table's values
+    [(0, 10, 11, 39), (0, 29, 22, 24), (0, 42, 6, 26), (0, 16, 12, 17), (0, 33, 1, 26)],  # s at its end: the far edge
 ]
 
 
