@@ -15,11 +15,22 @@
 
 namespace {
 
-// A window ends where its weights fall below 2^-128 of the mode; the
-// running distribution is trimmed likewise. What is cut is below 2^-128 of
-// a largest term per table cut, at most 2^24 of them a window: beside the
-// tails, which hold a term at least 2^-30 of the largest, nothing.
-constexpr double kCut = 0x1p-128;
+// A window ends where its weights fall below 2^-80 of the mode (2^-128
+// where a sum needs more, below); the running distribution is trimmed
+// where it falls below 2^-160 of its largest. What the windows leave out is
+// bounded, not assumed small: the weights of a stratum are log-concave in
+// x, so beyond an edge they fall at least as fast as the first ratio cut,
+// r = w(cut) / w(edge), also after reweighting by e^(delta x) (r e^(+-delta)
+// then), and the mass left out beyond the edge is at most w(cut) e^(delta
+// offset) / (1 - r'), relative to the mode's weight, itself at most the
+// stratum's total. The convolution's mass left out, relative to its total,
+// is at most the sum over the strata (Missing). Every sum below checks that
+// bound against what it computes, and where it could pass 2^-50 of it, the
+// distribution is computed afresh (deeper, or at the tilt itself).
+constexpr double kShallowCut = 0x1p-80;
+constexpr double kDeepCut = 0x1p-128;
+constexpr double kTrim = 0x1p-160;
+constexpr double kAccept = 0x1p-50;
 // The estimate's sums need less: the rest below 2^-64, relative.
 constexpr double kMomentCut = 0x1p-64;
 
@@ -33,13 +44,6 @@ constexpr int kAnchorSteps = 16;
 constexpr double kU = 0x1p-53;
 constexpr double kWindowError = (12 * kAnchorSteps + 4) * kU;
 
-// A distribution computed at t serves another tilt t' (its terms
-// reweighted by e^((t' - t) x)) while |t' - t| sd <= 2.25, sd that of S at
-// t: the reweighted mass then lies within a few sd of the centre, where the
-// windows' cuts at 13 sd (e^(-x^2/2) = 2^-128) leave a relative error below
-// e^(-(13.3 - 2.25)^2 / 4) < 1e-13 of the sums; beyond, it is computed
-// afresh at t'.
-constexpr double kReach = 2.25;
 // A sum whose window ends short of the support is complete when its last
 // term is below 2^-80 of it (the terms fall at least geometrically beyond).
 constexpr double kEdge = 0x1p-80;
@@ -108,9 +112,33 @@ bool Holds(const Distribution& d, std::uint64_t x) {
   return d.length > 0 && x >= d.first && x - d.first < d.length;
 }
 
-// Within the part of d whose terms are accurate: a few sd from its centre.
-bool Covers(const Distribution& d, std::uint64_t x) {
-  return Holds(d, x) && std::fabs(Count(x) - d.mean) <= 4 * d.sd + 2;
+// A bound on the mass the windows leave out of d reweighted by e^(delta x),
+// relative to its total (above): the largest stratum's bound times their
+// number, one exponential. Trimmed terms were
+// below 2^-160 of a largest term and grow at most e^(|delta| length).
+double Missing(const Distribution& d, std::size_t k, double delta) {
+  const double up = dd::ExpToDouble(DD(delta)), down = 1 / up;
+  double most = -std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < k; ++i) {
+    const double* e = d.edges + 6 * i;
+    for (int side = 0; side < 2; ++side) {
+      const double log_cut = e[3 * side], offset = e[3 * side + 1], r = e[3 * side + 2] * (side == 0 ? down : up);
+      if (log_cut == -std::numeric_limits<double>::infinity()) continue;
+      if (!(r < 1)) return std::numeric_limits<double>::infinity();
+      // ln 1/(1 - r): r / (1 - r) bounds it, close enough below 1/2.
+      const double bound = log_cut + delta * offset + (r < 0.5 ? r / (1 - r) : -dd::LogToDouble(1 - r) * (1 + 0x1p-40));
+      most = bound > most ? bound : most;
+    }
+  }
+  const double spread = std::fabs(delta) * static_cast<double>(d.length);
+  const double trimmed = d.trimmed * kTrim * (spread < 700 ? dd::ExpToDouble(DD(spread)) : 0x1p1000);
+  return static_cast<double>(k) * dd::ExpToDouble(DD(most)) + trimmed;
+}
+
+// Whether d's term at x is accurate: the mass left out, beside it, below
+// kAccept (the term's own rounding error is d.error).
+bool Covers(const Distribution& d, std::size_t k, std::uint64_t x) {
+  return Holds(d, x) && Missing(d, k, 0) * d.total <= kAccept * d.v[x - d.first];
 }
 
 // e^(delta j) for j = 0, 1, ... (or 0, -1, ...): each from the one before,
@@ -234,6 +262,8 @@ Stratified::~Stratified() {
   std::free(spare_.p);
   std::free(d0_.v);
   std::free(other_.v);
+  std::free(d0_.edges);
+  std::free(other_.edges);
 }
 
 bool Stratified::Reserve(Buffer* b, std::size_t n) {
@@ -255,7 +285,7 @@ bool Stratified::Reserve(Buffer* b, std::size_t n) {
 // The weights of a stratum at t relative to its mode, from the mode
 // outward until they fall below `cut`, into window_.
 bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* first,
-                        std::size_t* length, std::uint64_t* ref, DD* log_ref) {
+                        std::size_t* length, std::uint64_t* ref, DD* log_ref, double beyond[2]) {
   Weights w = WeightsAt(st.m, st.lo, DD(0.0), t);
   const std::uint64_t mode = ModeAt(st, w);
   w.ref = mode;
@@ -267,6 +297,7 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
     std::uint64_t x = mode;
     double term = 1;
     int since = 0;
+    if (beyond != nullptr) beyond[dir > 0 ? 1 : 0] = 0;
     while (dir < 0 ? x > st.lo : x < st.hi) {
       const double q = StepRatio(w, x, dir);
       x = dir < 0 ? x - 1 : x + 1;
@@ -276,7 +307,12 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
       } else {
         term *= q;
       }
-      if (!(term >= cut)) break;
+      if (!(term >= cut)) {
+        // The first weight cut, its rounding error (below 2^-40 of it,
+        // kWindowError) covered.
+        if (beyond != nullptr) beyond[dir > 0 ? 1 : 0] = (term > 0x1p-1000 ? term : 0x1p-1000) * (1 + 0x1p-40);
+        break;
+      }
       if (n == window_.size && !Reserve(&window_, 2 * n + 64)) return false;
       window_.p[n++] = term;
     }
@@ -356,18 +392,35 @@ double Stratified::Estimate() {
 }
 
 // The distribution of S at t into *d.
-bool Stratified::Build(double t, Distribution* d) {
+bool Stratified::Build(double t, Distribution* d, double cut) {
   d->length = 0;
   d->t = t;
   d->exponent = 0;
   d->error = 0;
   d->refs = 0;
   d->log_base = DD(0.0);
+  d->cut = cut;
+  d->trimmed = 0;
+  {
+    Buffer b{d->edges, d->edge_capacity};
+    if (!Reserve(&b, 6 * k_)) return false;
+    d->edges = b.p, d->edge_capacity = b.size;
+  }
   for (std::size_t k = 0; k < k_; ++k) {
     std::uint64_t first, ref;
     std::size_t length;
     DD log_ref;
-    if (!Window(strata_[k], t, kCut, &first, &length, &ref, &log_ref)) return false;
+    double beyond[2];
+    if (!Window(strata_[k], t, cut, &first, &length, &ref, &log_ref, beyond)) return false;
+    double* edge_of = d->edges + 6 * k;
+    const double edge[2] = {window_.p[0], window_.p[length - 1]};
+    const double offset[2] = {Signed(first, ref) - 1, Signed(first, ref) + static_cast<double>(length)};
+    for (int side = 0; side < 2; ++side) {
+      const bool none = beyond[side] == 0;
+      edge_of[3 * side] = none ? -std::numeric_limits<double>::infinity() : dd::LogToDouble(beyond[side]);
+      edge_of[3 * side + 1] = none ? 0 : offset[side];
+      edge_of[3 * side + 2] = none ? 0 : beyond[side] / edge[side];
+    }
     d->refs += ref;
     d->log_base = dd::Add(d->log_base, log_ref);
     if (k == 0) {
@@ -404,10 +457,11 @@ bool Stratified::Build(double t, Distribution* d) {
     for (std::size_t i = 1; i < d->length; ++i) {
       if (d->v[i] > d->v[top]) top = i;
     }
-    const double floor = d->v[top] * kCut;
+    const double floor = d->v[top] * kTrim;
     std::size_t from = 0, to = d->length;
     while (d->v[from] < floor) ++from;
     while (d->v[to - 1] < floor) --to;
+    d->trimmed += static_cast<double>(from + (d->length - to));
     int e = 0;
     std::frexp(d->v[top], &e);
     const double scale = std::ldexp(1.0, 1 - e);
@@ -427,6 +481,7 @@ bool Stratified::Build(double t, Distribution* d) {
     s0 += v, m1 += u * v, m2 += u * u * v;
   }
   const double mean = m1 / s0;
+  d->total = s0;
   d->mean = Count(d->first + top) + mean;
   const double var = m2 / s0 - mean * mean;
   d->sd = var > 0 ? std::sqrt(var) : 0;
@@ -447,7 +502,7 @@ void Stratified::Start() {
     Estimate();
     t = log_psi_;
   }
-  if (status_ == StrataStatus::kOk) Build(t, &d0_);
+  if (status_ == StrataStatus::kOk) Build(t, &d0_, kShallowCut);
 }
 
 // A distribution that covers x: d0_ or other_ where one does, else other_
@@ -455,12 +510,15 @@ void Stratified::Start() {
 // support at its ends), found by the estimate's safeguarded search from
 // `from`'s tilt.
 Distribution* Stratified::Centred(std::uint64_t x, const Distribution& from) {
-  if (Covers(d0_, x)) return &d0_;
-  if (Covers(other_, x)) return &other_;
+  if (Covers(d0_, k_, x)) return &d0_;
+  if (Covers(other_, k_, x)) return &other_;
   const double frac = x == lo_ ? 0.5 : x == hi_ ? -0.5 : 0;
   const double t = TiltFor(x, frac, from.t);
-  if (status_ != StrataStatus::kOk || !Build(t, &other_)) return nullptr;
-  return Holds(other_, x) ? &other_ : nullptr;
+  for (const double cut : {kShallowCut, kDeepCut}) {
+    if (status_ != StrataStatus::kOk || !Build(t, &other_, cut)) return nullptr;
+    if (Covers(other_, k_, x)) return &other_;
+  }
+  return nullptr;
 }
 
 void Stratified::Tails(bool two_sided, StrataTails* out) {
@@ -468,26 +526,43 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   if (status_ != StrataStatus::kOk) return;
   const AccuratePValue kOne{DD(0.0), DD(1.0), true};
   // The sides of s at psi = 1 from the distribution at the estimate, whose
-  // centre is s; where the side that grows there reaches past its window,
-  // from the complement.
+  // centre is s. The side away from the estimate's tilt falls faster than
+  // the distribution there, its terms weighted by at most 1: the mass left
+  // out bounds its error. The other grows, and serves where the mass left
+  // out at psi = 1 is small beside it; where it is not, the complement.
   const Distribution* d = &d0_;
-  Side down = SumSide(*d, s_, -1, -d->t, d->first == lo_);
-  Side up = SumSide(*d, s_, +1, -d->t, d->first + d->length - 1 == hi_);
-  auto serves = [&](const Distribution& dist, const Side& side, int dir) {
-    return side.complete && (dir * -dist.t <= 0 || std::fabs(dist.t) * dist.sd <= kReach);
+  Side down, up;
+  bool down_ok = false, up_ok = false;
+  auto sides = [&](const Distribution& dist) {
+    const double delta = -dist.t;
+    down = SumSide(dist, s_, -1, delta, dist.first == lo_);
+    up = SumSide(dist, s_, +1, delta, dist.first + dist.length - 1 == hi_);
+    const double down_sum = 1 + down.total.Value(), up_sum = 1 + up.total.Value();
+    const double at_s = dist.v[s_ - dist.first];
+    const double falling = Missing(dist, k_, 0) * dist.total / at_s;
+    const double whole = down_sum + up_sum - 1;
+    const double growing = std::isfinite(whole) ? Missing(dist, k_, delta) * whole : 0x1p1000;
+    down_ok = down.complete && (delta >= 0 ? falling : growing) <= kAccept * down_sum;
+    up_ok = up.complete && (delta <= 0 ? falling : growing) <= kAccept * up_sum;
   };
-  bool down_ok = serves(*d, down, -1), up_ok = serves(*d, up, +1);
-  if (!down_ok && !up_ok) {
-    // Neither: s near the middle yet the estimate far (never seen); at psi = 1.
-    if (!Build(0, &other_)) return;
-    d = &other_;
-    if (!Holds(*d, s_)) {
-      status_ = StrataStatus::kTooWide;
-      return;
+  // The side that falls is the one that matters (the smaller tail).
+  auto delta_side_ok = [](bool down_good, bool up_good, double t) {
+    return t > 0 ? up_good : t < 0 ? down_good : (up_good || down_good);
+  };
+  sides(*d);
+  if (!(delta_side_ok(down_ok, up_ok, d->t))) {
+    // Deeper windows at the same tilt, then at psi = 1 itself.
+    if (!Build(d0_.t, &d0_, kDeepCut)) return;
+    sides(*d);
+    if (!delta_side_ok(down_ok, up_ok, d->t)) {
+      if (!Build(0, &other_, kDeepCut)) return;
+      d = &other_;
+      if (!Holds(*d, s_)) {
+        status_ = StrataStatus::kTooWide;
+        return;
+      }
+      sides(*d);
     }
-    down = SumSide(*d, s_, -1, 0, d->first == lo_);
-    up = SumSide(*d, s_, +1, 0, d->first + d->length - 1 == hi_);
-    down_ok = up_ok = true;
   }
   const DD lp = LogMass(*d, s_);
   const DD p0 = dd::Exp(lp);
@@ -649,17 +724,25 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
   auto equation = [&](double t, double* value, double* slope, double* curve) {
     const Distribution* d = nullptr;
     Side below, above;
+    // A distribution serves t where its sums are complete and the mass
+    // its windows leave out at t is below kAccept of the tail.
     auto tries = [&](const Distribution& dist) {
-      if (dist.length == 0 || !Holds(dist, s_) || std::fabs(t - dist.t) * dist.sd > kReach) return false;
-      below = SumSide(dist, s_, -1, t - dist.t, dist.first == lo_);
-      above = SumSide(dist, s_, +1, t - dist.t, dist.first + dist.length - 1 == hi_);
-      return below.complete && above.complete;
+      if (dist.length == 0 || !Holds(dist, s_)) return false;
+      const double delta = t - dist.t;
+      below = SumSide(dist, s_, -1, delta, dist.first == lo_);
+      above = SumSide(dist, s_, +1, delta, dist.first + dist.length - 1 == hi_);
+      if (!below.complete || !above.complete) return false;
+      const double b0 = below.total.Value(), a0 = above.total.Value();
+      const double tail = side > 0 ? 1 + a0 : 1 + b0, whole = 1 + a0 + b0;
+      return std::isfinite(whole) && Missing(dist, k_, delta) * whole <= kAccept * tail;
     };
     if (tries(d0_)) {
       d = &d0_;
     } else if (tries(other_)) {
       d = &other_;
-    } else if (Build(t, &other_) && tries(other_)) {
+    } else if (Build(t, &other_, kShallowCut) && tries(other_)) {
+      d = &other_;
+    } else if (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_)) {
       d = &other_;
     }
     if (d == nullptr) {

@@ -93,6 +93,15 @@ struct Distribution {
   DD log_base = DD(0.0);  // the sum of ln P(X_k = mode_k)
   double error = 0;
   double mean = 0, sd = 0;  // of S at t
+  double total = 0;         // the sum of v
+  double cut = 0;           // each window's edge, relative to its mode
+  // What the windows leave out, stratum by stratum: beyond each edge, ln of
+  // the first weight cut (relative to the mode), its offset from the mode,
+  // and its ratio to the edge's weight (-inf, 0, 0 where the window reaches
+  // the support's end). 6 doubles a stratum.
+  double* edges = nullptr;
+  std::size_t edge_capacity = 0;
+  double trimmed = 0;  // terms trimmed from the running distribution
 };
 
 // The computation for one set of strata (at least two of them): the
@@ -121,11 +130,11 @@ class Stratified {
   };
   bool Reserve(Buffer* b, std::size_t n);
   bool Window(const Stratum& st, double t, double cut, std::uint64_t* first, std::size_t* length,
-              std::uint64_t* ref, DD* log_ref);
+              std::uint64_t* ref, DD* log_ref, double beyond[2] = nullptr);
   void Moments(double t, double* mean, double* variance, double* third);
   double TiltFor(std::uint64_t target, double frac, double start);
   Distribution* Centred(std::uint64_t x, const Distribution& from);
-  bool Build(double t, Distribution* d);
+  bool Build(double t, Distribution* d, double cut);
   void Start();
 
   const Stratum* strata_;
