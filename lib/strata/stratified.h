@@ -10,16 +10,18 @@
 //
 // The distribution of S is computed at a tilt t: each stratum's weights
 // P(X_k = x) e^(t x), relative to their mode, over the window where they
-// are at least 2^-128 of it (the walk of tail_sum's ratios, anchored on the
-// log-probability every 16 tables), convolved in the strata's order, the
-// running result trimmed to where it is at least 2^-128 of its largest and
-// rescaled by a power of two. At the tilt where the mean of S is the point
-// of interest (the observed sum; the opposite tail's edge; a bound), the
-// terms that carry a tail are the central ones, each within the proven
+// are at least 2^-80 (or 2^-128) of it (tail_sum's neighbour ratios,
+// anchored on the log-probability every 16 tables), convolved in the
+// strata's order, the running result trimmed below 2^-160 of its largest
+// and rescaled by a power of two. At the tilt where the mean of S is the
+// point of interest (the observed sum; the opposite tail's edge; a bound),
+// the terms that carry a tail are the central ones, each within the proven
 // relative error that the walk and the convolution's roundings accumulate
-// (Distribution::error). A tail at psi = 1 is the tilted terms times
-// e^(-t x), summed from the point outward: the factor falls along the sum,
-// so the sum keeps its relative accuracy however small the tail.
+// (Distribution::error), and what the windows leave out is bounded by
+// their edges (Missing, in the .cpp) and checked by every sum. A tail at
+// psi = 1 is the tilted terms times e^(-t x), summed from the point
+// outward: the factor falls along the sum, so the sum keeps its relative
+// accuracy however small the tail.
 //
 // The windows are the only memory the library allocates; they are freed
 // before the test returns.
