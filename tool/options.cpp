@@ -303,7 +303,7 @@ bool ParseOptions(int argc, char* argv[], Options* options, Fault* fault) {
     layout.name[4] = nullptr;
     layout.name_length[4] = 0;
     if (number) {
-      layout.column[4] = std::atoi(group);
+      layout.column[4] = static_cast<int>(std::strtol(group, nullptr, 10));
       if (layout.column[4] == 0) return Fail(fault, "--group: columns are numbered from 1", group);
     } else {
       if (!options->batch.header || length == 0) return Fail(fault, "--group names a column only with --header", group);

@@ -121,7 +121,7 @@ double Missing(const Distribution& d, std::size_t k, double delta) {
   double most = -std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < k; ++i) {
     const double* e = d.edges + 6 * i;
-    for (int side = 0; side < 2; ++side) {
+    for (std::size_t side = 0; side < 2; ++side) {
       const double log_cut = e[3 * side], offset = e[3 * side + 1], r = e[3 * side + 2] * (side == 0 ? down : up);
       if (log_cut == -std::numeric_limits<double>::infinity()) continue;
       if (!(r < 1)) return std::numeric_limits<double>::infinity();
@@ -415,7 +415,7 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
     double* edge_of = d->edges + 6 * k;
     const double edge[2] = {window_.p[0], window_.p[length - 1]};
     const double offset[2] = {Signed(first, ref) - 1, Signed(first, ref) + static_cast<double>(length)};
-    for (int side = 0; side < 2; ++side) {
+    for (std::size_t side = 0; side < 2; ++side) {
       const bool none = beyond[side] == 0;
       edge_of[3 * side] = none ? -std::numeric_limits<double>::infinity() : dd::LogToDouble(beyond[side]);
       edge_of[3 * side + 1] = none ? 0 : offset[side];
@@ -738,11 +738,8 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
     };
     if (tries(d0_)) {
       d = &d0_;
-    } else if (tries(other_)) {
-      d = &other_;
-    } else if (Build(t, &other_, kShallowCut) && tries(other_)) {
-      d = &other_;
-    } else if (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_)) {
+    } else if (tries(other_) || (Build(t, &other_, kShallowCut) && tries(other_)) ||
+               (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_))) {
       d = &other_;
     }
     if (d == nullptr) {
