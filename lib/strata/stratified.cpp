@@ -262,6 +262,8 @@ Stratified::~Stratified() {
   std::free(spare_.p);
   std::free(d0_.v);
   std::free(other_.v);
+  std::free(far_.v);
+  std::free(far_.edges);
   std::free(d0_.edges);
   std::free(other_.edges);
 }
@@ -505,18 +507,18 @@ void Stratified::Start() {
   if (status_ == StrataStatus::kOk) Build(t, &d0_, kShallowCut);
 }
 
-// A distribution that covers x: d0_ or other_ where one does, else other_
+// A distribution that covers x: d0_ or far_ where one does, else far_
 // rebuilt at the tilt where the mean of S is x (half a table inside the
 // support at its ends), found by the estimate's safeguarded search from
 // `from`'s tilt.
 Distribution* Stratified::Centred(std::uint64_t x, const Distribution& from) {
   if (Covers(d0_, k_, x)) return &d0_;
-  if (Covers(other_, k_, x)) return &other_;
+  if (Covers(far_, k_, x)) return &far_;
   const double frac = x == lo_ ? 0.5 : x == hi_ ? -0.5 : 0;
   const double t = TiltFor(x, frac, from.t);
   for (const double cut : {kShallowCut, kDeepCut}) {
-    if (status_ != StrataStatus::kOk || !Build(t, &other_, cut)) return nullptr;
-    if (Covers(other_, k_, x)) return &other_;
+    if (status_ != StrataStatus::kOk || !Build(t, &far_, cut)) return nullptr;
+    if (Covers(far_, k_, x)) return &far_;
   }
   return nullptr;
 }
@@ -524,6 +526,7 @@ Distribution* Stratified::Centred(std::uint64_t x, const Distribution& from) {
 void Stratified::Tails(bool two_sided, StrataTails* out) {
   Start();
   if (status_ != StrataStatus::kOk) return;
+  other_.length = far_.length = 0;  // from d0_ alone
   const AccuratePValue kOne{DD(0.0), DD(1.0), true};
   // The sides of s at psi = 1 from the distribution at the estimate, whose
   // centre is s. The side away from the estimate's tilt falls faster than
@@ -552,7 +555,8 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   sides(*d);
   if (!(delta_side_ok(down_ok, up_ok, d->t))) {
     // Deeper windows at the same tilt, then at psi = 1 itself.
-    if (!Build(d0_.t, &d0_, kDeepCut)) return;
+    if (!Build(d0_.t, &other_, kDeepCut)) return;
+    d = &other_;
     sides(*d);
     if (!delta_side_ok(down_ok, up_ok, d->t)) {
       if (!Build(0, &other_, kDeepCut)) return;
@@ -720,6 +724,7 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
   if (side < 0 && s_ == hi_) return std::numeric_limits<double>::infinity();
   Start();
   if (status_ != StrataStatus::kOk) return 0;
+  other_.length = 0;  // from d0_ alone
   const double log_alpha = dd::LogToDouble(alpha);
   auto equation = [&](double t, double* value, double* slope, double* curve) {
     const Distribution* d = nullptr;

@@ -72,7 +72,7 @@ enum class TieRule {
 };
 
 // The convolution's bounds: the multiply-adds of one test, and the length
-// of one window or running distribution (2^24 doubles, 128 MiB; four such
+// of one window or running distribution (2^24 doubles, 128 MiB; five such
 // buffers at most are held).
 inline constexpr double kMaxWork = 4e9;
 inline constexpr std::size_t kMaxLength = std::size_t{1} << 24;
@@ -147,7 +147,10 @@ class Stratified {
   double work_ = 0;
   Buffer window_, spare_;
   Distribution d0_;      // at the estimate (or near the end)
-  Distribution other_;   // elsewhere, as needed
+  // Elsewhere, as needed: each value starts from d0_ alone, whatever was
+  // computed before it, so that no value depends on what else is asked.
+  Distribution other_;   // the p-values' deeper windows; a bound's own
+  Distribution far_;     // the opposite tail's edge
   bool estimated_ = false, started_ = false;
   double log_psi_ = 0;  // the estimate's ln psi, where interior
   std::uint64_t moment_refs_ = 0;  // the strata's modes in the last Moments
