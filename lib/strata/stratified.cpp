@@ -85,7 +85,9 @@ std::uint64_t ModeAt(const Stratum& st, const Weights& w) {
 // i, a fixed order whatever the vector width: each product and each sum
 // rounds once, as a double, so the 4-wide AVX2 clone on x86-64 (no FMA: no
 // contraction) writes the same bits as the plain loop everywhere.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// (Not under ThreadSanitizer, whose runtime is not yet up when the clones'
+// resolver runs at load time.)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define FISHER2X2_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define FISHER2X2_CLONES

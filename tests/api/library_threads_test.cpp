@@ -1,6 +1,6 @@
 // The library from several threads at once, from a cold start: the tables
 // grow while other threads read them, the long exact comparisons share
-// their scratch. Every result must equal, bit for bit, what one thread
+// their scratch, the stratified test allocates its own. Every result must equal, bit for bit, what one thread
 // computes afterwards. Run under ThreadSanitizer in CI (the thread preset).
 #include <gtest/gtest.h>
 
@@ -22,6 +22,7 @@ struct Case {
 struct Answer {
   fisher2x2_result r;
   double classic;
+  fisher2x2_result strata;  // the table's counts, reduced, as two strata with its mirror image
 };
 
 std::vector<Case> Cases() {
@@ -47,6 +48,8 @@ Answer Compute(const Case& c) {
   const unsigned want = c.alternative >= FISHER2X2_OBSERVED_SIDE ? FISHER2X2_ALL & ~FISHER2X2_MID_PVALUE
                                                                   : FISHER2X2_ALL;
   EXPECT_EQ(fisher2x2_test(c.a, c.b, c.c, c.d, c.alternative, want, 0.95, &answer.r), 0);
+  const std::uint64_t s[8] = {c.a % 40, c.b % 40, c.c % 40, c.d % 40, c.b % 40, c.a % 40, c.d % 40, c.c % 40};
+  EXPECT_EQ(fisher2x2_strata_test(s, 2, c.alternative % 3, FISHER2X2_ALL, 0.95, &answer.strata, sizeof answer.strata), 0);
   const std::uint64_t n = c.a + c.b + c.c + c.d;
   answer.classic = n <= 50000 ? fisher2x2_classic(static_cast<int>(c.a), static_cast<int>(c.b),
                                                   static_cast<int>(c.c), static_cast<int>(c.d), c.alternative % 2)
