@@ -115,17 +115,28 @@ bool Holds(const Distribution& d, std::uint64_t x) {
 }
 
 // A bound on the mass the windows leave out of d reweighted by e^(delta x),
-// relative to its total (above): the largest stratum's bound times their
-// number, one exponential. Trimmed terms were
-// below 2^-160 of a largest term and grow at most e^(|delta| length).
-double Missing(const Distribution& d, std::size_t k, double delta) {
+// relative to its total (above), in the configurations whose sum lies in
+// [from, to]: a stratum's mass cut below its window only reaches sums up to
+// the cut plus the others' largest, and above it sums down to the cut plus
+// the others' smallest (reach).
+// The largest stratum's bound times their number, one exponential. Trimmed
+// terms were below 2^-160 of a largest term and grow at most
+// e^(|delta| length).
+double Missing(const Distribution& d, std::size_t k, double delta, std::uint64_t from, std::uint64_t to) {
   const double up = dd::ExpToDouble(DD(delta)), down = 1 / up;
+  // reach is two counts rounded to double and their rounded sum, within
+  // 3 2^-53 relative of its value, and from and to within 2^-53: a reach
+  // below lowest (above highest) is truly below from (above to), and one
+  // truly in [from, to] is never passed over.
+  const double lowest = static_cast<double>(from) * (1 - 0x1p-50), highest = static_cast<double>(to) * (1 + 0x1p-50);
   double most = -std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < k; ++i) {
-    const double* e = d.edges + 6 * i;
+    const double* e = d.edges + 8 * i;
     for (std::size_t side = 0; side < 2; ++side) {
       const double log_cut = e[3 * side], offset = e[3 * side + 1], r = e[3 * side + 2] * (side == 0 ? down : up);
       if (log_cut == -std::numeric_limits<double>::infinity()) continue;
+      const double reach = e[6 + side];
+      if (side == 0 ? reach < lowest : reach > highest) continue;  // cannot land in [from, to]
       if (!(r < 1)) return std::numeric_limits<double>::infinity();
       // ln 1/(1 - r): r / (1 - r) bounds it, close enough below 1/2.
       const double bound = log_cut + delta * offset + (r < 0.5 ? r / (1 - r) : -dd::LogToDouble(1 - r) * (1 + 0x1p-40));
@@ -137,10 +148,12 @@ double Missing(const Distribution& d, std::size_t k, double delta) {
   return static_cast<double>(k) * dd::ExpToDouble(DD(most)) + trimmed;
 }
 
-// Whether d's term at x is accurate: the mass left out, beside it, below
-// kAccept (the term's own rounding error is d.error).
-bool Covers(const Distribution& d, std::size_t k, std::uint64_t x) {
-  return Holds(d, x) && Missing(d, k, 0) * d.total <= kAccept * d.v[x - d.first];
+// Whether d's terms from x to `to` are accurate beside its term at x: the
+// mass left out there below kAccept of it (the term's own rounding error is
+// d.error).
+bool Covers(const Distribution& d, std::size_t k, std::uint64_t x, std::uint64_t to) {
+  return Holds(d, x) &&
+         Missing(d, k, 0, std::min(x, to), std::max(x, to)) * d.total <= kAccept * d.v[x - d.first];
 }
 
 // e^(delta j) for j = 0, 1, ... (or 0, -1, ...): each from the one before,
@@ -407,7 +420,7 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
   d->trimmed = 0;
   {
     Buffer b{d->edges, d->edge_capacity};
-    if (!Reserve(&b, 6 * k_)) return false;
+    if (!Reserve(&b, 8 * k_)) return false;
     d->edges = b.p, d->edge_capacity = b.size;
   }
   for (std::size_t k = 0; k < k_; ++k) {
@@ -416,7 +429,12 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
     DD log_ref;
     double beyond[2];
     if (!Window(strata_[k], t, cut, &first, &length, &ref, &log_ref, beyond)) return false;
-    double* edge_of = d->edges + 6 * k;
+    double* edge_of = d->edges + 8 * k;
+    const Stratum& st = strata_[k];
+    // The largest sum with this stratum below its window, the smallest with
+    // it above (the others at their ends).
+    edge_of[6] = first > st.lo ? Count(first - 1) + Count(hi_ - st.hi) : -1;
+    edge_of[7] = first + length <= st.hi ? Count(first + length) + Count(lo_ - st.lo) : 0x1p64;
     const double edge[2] = {window_.p[0], window_.p[length - 1]};
     const double offset[2] = {Signed(first, ref) - 1, Signed(first, ref) + static_cast<double>(length)};
     for (std::size_t side = 0; side < 2; ++side) {
@@ -509,18 +527,18 @@ void Stratified::Start() {
   if (status_ == StrataStatus::kOk) Build(t, &d0_, kShallowCut);
 }
 
-// A distribution that covers x: d0_ or far_ where one does, else far_
+// A distribution that covers x to `to`: d0_ or far_ where one does, else far_
 // rebuilt at the tilt where the mean of S is x (half a table inside the
 // support at its ends), found by the estimate's safeguarded search from
 // `from`'s tilt.
-Distribution* Stratified::Centred(std::uint64_t x, const Distribution& from) {
-  if (Covers(d0_, k_, x)) return &d0_;
-  if (Covers(far_, k_, x)) return &far_;
+Distribution* Stratified::Centred(std::uint64_t x, std::uint64_t to, const Distribution& from) {
+  if (Covers(d0_, k_, x, to)) return &d0_;
+  if (Covers(far_, k_, x, to)) return &far_;
   const double frac = x == lo_ ? 0.5 : x == hi_ ? -0.5 : 0;
   const double t = TiltFor(x, frac, from.t);
   for (const double cut : {kShallowCut, kDeepCut}) {
     if (status_ != StrataStatus::kOk || !Build(t, &far_, cut)) return nullptr;
-    if (Covers(far_, k_, x)) return &far_;
+    if (Covers(far_, k_, x, to)) return &far_;
   }
   return nullptr;
 }
@@ -544,11 +562,15 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
     up = SumSide(dist, s_, +1, delta, dist.first + dist.length - 1 == hi_);
     const double down_sum = 1 + down.total.Value(), up_sum = 1 + up.total.Value();
     const double at_s = dist.v[s_ - dist.first];
-    const double falling = Missing(dist, k_, 0) * dist.total / at_s;
     const double whole = down_sum + up_sum - 1;
-    const double growing = std::isfinite(whole) ? Missing(dist, k_, delta) * whole : 0x1p1000;
-    down_ok = down.complete && (delta >= 0 ? falling : growing) <= kAccept * down_sum;
-    up_ok = up.complete && (delta <= 0 ? falling : growing) <= kAccept * up_sum;
+    // The error of a side: what is left out of its sums (at d's own tilt
+    // for the side that falls, its weights at most 1), beside it.
+    auto error = [&](std::uint64_t from, std::uint64_t to, bool falls) {
+      if (falls) return Missing(dist, k_, 0, from, to) * dist.total / at_s;
+      return std::isfinite(whole) ? Missing(dist, k_, delta, from, to) * whole : 0x1p1000;
+    };
+    down_ok = down.complete && error(lo_, s_, delta >= 0) <= kAccept * down_sum;
+    up_ok = up.complete && error(s_, hi_, delta <= 0) <= kAccept * up_sum;
   };
   // The side that falls is the one that matters (the smaller tail).
   auto delta_side_ok = [](bool down_good, bool up_good, double t) {
@@ -638,7 +660,8 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   };
   const Distribution* last = d;
   auto probe = [&](std::uint64_t x, Probe* p) {
-    const Distribution* dist = Centred(x, *last);
+    // x's term, and the tail beyond it that may be summed from it
+    const Distribution* dist = Centred(x, end, *last);
     if (dist == nullptr) {
       if (status_ == StrataStatus::kOk) status_ = StrataStatus::kTooWide;
       return false;
@@ -732,7 +755,10 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
     const Distribution* d = nullptr;
     Side below, above;
     // A distribution serves t where its sums are complete and the mass
-    // its windows leave out at t is below kAccept of the tail.
+    // its windows leave out at t is below kAccept of the tail. Far from the
+    // root it may serve for the sign alone (all the search needs there):
+    // the tail's value, even with all that is left out added to it or to
+    // the whole, a factor e beyond alpha.
     auto tries = [&](const Distribution& dist) {
       if (dist.length == 0 || !Holds(dist, s_)) return false;
       const double delta = t - dist.t;
@@ -741,13 +767,29 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
       if (!below.complete || !above.complete) return false;
       const double b0 = below.total.Value(), a0 = above.total.Value();
       const double tail = side > 0 ? 1 + a0 : 1 + b0, whole = 1 + a0 + b0;
-      return std::isfinite(whole) && Missing(dist, k_, delta) * whole <= kAccept * tail;
+      if (!std::isfinite(whole)) return false;
+      // The tail's relative error: what is left out of it, beside it, and
+      // of the whole, beside the whole.
+      const double in_tail = (side > 0 ? Missing(dist, k_, delta, s_, hi_) : Missing(dist, k_, delta, lo_, s_)) * whole;
+      const double in_whole = Missing(dist, k_, delta, lo_, hi_);
+      if (in_tail + in_whole * tail <= kAccept * tail) return true;
+      const double most = dd::LogToDouble((tail + in_tail) / whole), least = dd::LogToDouble(tail / (whole * (1 + in_whole)));
+      return most < log_alpha - 1 || least > log_alpha + 1;
     };
     if (tries(d0_)) {
       d = &d0_;
     } else if (tries(other_) || (Build(t, &other_, kShallowCut) && tries(other_)) ||
                (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_))) {
       d = &other_;
+    }
+    if (d == nullptr && status_ == StrataStatus::kOk && other_.length > 0 && !Holds(other_, s_)) {
+      // Far from the root the distribution at t may not reach s at all:
+      // the tail is then all of it or nothing to within 2^-80, a sign (a
+      // flat slope sends the search to its bracket).
+      const bool beyond_all = side > 0 ? s_ > other_.first : s_ < other_.first;
+      const double log_tail = beyond_all ? -1000.0 : 0.0;
+      *value = side * (log_tail - log_alpha), *slope = 0x1p-900, *curve = 0;
+      return;
     }
     if (d == nullptr) {
       if (status_ == StrataStatus::kOk) status_ = StrataStatus::kTooWide;

@@ -100,7 +100,8 @@ struct Distribution {
   // What the windows leave out, stratum by stratum: beyond each edge, ln of
   // the first weight cut (relative to the mode), its offset from the mode,
   // and its ratio to the edge's weight (-inf, 0, 0 where the window reaches
-  // the support's end). 6 doubles a stratum.
+  // the support's end); then the largest sum of S with the stratum below
+  // its window and the smallest with it above. 8 doubles a stratum.
   double* edges = nullptr;
   std::size_t edge_capacity = 0;
   double trimmed = 0;  // terms trimmed from the running distribution
@@ -135,7 +136,7 @@ class Stratified {
               std::uint64_t* ref, DD* log_ref, double beyond[2] = nullptr);
   void Moments(double t, double* mean, double* variance, double* third);
   double TiltFor(std::uint64_t target, double frac, double start);
-  Distribution* Centred(std::uint64_t x, const Distribution& from);
+  Distribution* Centred(std::uint64_t x, std::uint64_t to, const Distribution& from);
   bool Build(double t, Distribution* d, double cut);
   void Start();
 

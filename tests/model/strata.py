@@ -7,7 +7,8 @@ the strata's C(r1, x) C(r2, c1 - x); every p-value an exact rational (ties
 decided on the integers); the estimate and bounds as roots of the exact
 sums, found in 320-bit arithmetic (gmpy2). It is checked itself against
 enumeration of every combination of small strata. The tool then runs
---strata with each alternative (--precise, and --log10 for the logarithms)
+--strata with each alternative, each at its own level (0.95, 0.8 and
+0.999999), with --precise
 on random sets of strata of every shape: K from 1 to 1000, small and large
 cells, single-table strata, s at both ends of the support, mirror-symmetric
 sets (exact ties), and sets R cannot compute. Bounds as for one table:
@@ -34,7 +35,8 @@ except ImportError:
 
 gmpy2.get_context().precision = 320
 FIELDS = "p,mid-p,less,greater,two-sided,central,or,ci-low,ci-high,mh-or"
-LEVEL = 0.95
+# The interval's level, one for each alternative.
+LEVELS = {"two-sided": 0.95, "less": 0.8, "greater": 0.999999}
 
 
 def weights(a, b, c, d):
@@ -107,7 +109,7 @@ def sums(lo, c, t, s):
     return below, c[i], above, mean
 
 
-def roots(lo, c, s, alternative):
+def roots(lo, c, s, alternative, level):
     hi = lo + len(c) - 1
     top = max(c)
     c = [mpfr(v) / top for v in c]
@@ -115,7 +117,7 @@ def roots(lo, c, s, alternative):
     if lo == hi:
         return nan, 0.0, inf
     est = 0.0 if s == lo else inf if s == hi else gmpy2.exp(root(lambda t: sums(lo, c, t, s)[3]))
-    alpha = mpfr(1) - mpfr(LEVEL)
+    alpha = mpfr(1) - mpfr(level)
     if alternative == "two-sided":
         alpha /= 2
 
@@ -225,12 +227,15 @@ FIXED = [
     [(3, 3, 3, 3)] * 7,
     [(10, 0, 0, 0), (3, 4, 5, 6)],  # a single-table stratum and one other: one table's values
     [(0, 10, 11, 39), (0, 29, 22, 24), (0, 42, 6, 26), (0, 16, 12, 17), (0, 33, 1, 26)],  # s at its end: the far edge
+    [(82, 69, 290, 136), (234, 12, 286, 2)],  # the opposite tail beyond its edge's window
+    [(56, 3, 0, 70), (75, 1, 0, 84), (46, 0, 4, 87), (60, 5, 0, 59)],  # s = hi: the search far from the bound
 ]
 
 
 def run(tool, alternative, fmt, sets):
     text = "".join(" ".join(str(v) for t in st for v in t) + "\n" for st in sets)
-    out = subprocess.run([tool, "-b" + fmt + "sa", alternative, "--fields=" + FIELDS], input=text,
+    out = subprocess.run([tool, "-b" + fmt + "sa", alternative, "--fields=" + FIELDS,
+                          f"--conf-level={LEVELS[alternative]}"], input=text,
                          capture_output=True, text=True, check=True).stdout
     return [line.split("\t") for line in out.splitlines()]
 
@@ -262,7 +267,7 @@ def main():
                     failures += 1
                     if failures < 20:
                         print(f"{alternative} {name}: {text} want {float(value)} strata {st[:6]}")
-            est, ci_low, ci_high = roots(lo, c, s, alternative)
+            est, ci_low, ci_high = roots(lo, c, s, alternative, LEVELS[alternative])
             for name, text, want in zip(["or", "ci-low", "ci-high"], row[6:9], [est, ci_low, ci_high]):
                 got = float(text)
                 checks += 1
@@ -285,7 +290,8 @@ def main():
         # Each field alone: the same bytes as among all of them.
         for k, name in [(4, "two-sided"), (6, "or"), (7, "ci-low"), (8, "ci-high")]:
             text = "".join(" ".join(str(v) for t in st for v in t) + "\n" for st in sets)
-            alone = subprocess.run([tool, "-bpsa", alternative, "--fields=" + name], input=text,
+            alone = subprocess.run([tool, "-bpsa", alternative, "--fields=" + name,
+                                    f"--conf-level={LEVELS[alternative]}"], input=text,
                                    capture_output=True, text=True, check=True).stdout.splitlines()
             for st, a, row in zip(sets, alone, precise):
                 checks += 1
@@ -294,7 +300,8 @@ def main():
                     print(f"{alternative} {name} alone: {a}, among all: {row[k]}, strata {st[:6]}")
         # K = 1: the one table's bytes.
         singles = [st for st in sets if len(st) == 1]
-        one = subprocess.run([tool, "-bpa", alternative, "--fields=" + FIELDS.replace("mh-or", "sample-or")],
+        one = subprocess.run([tool, "-bpa", alternative, "--fields=" + FIELDS.replace("mh-or", "sample-or"),
+                              f"--conf-level={LEVELS[alternative]}"],
                              input="".join(" ".join(map(str, st[0])) + "\n" for st in singles),
                              capture_output=True, text=True, check=True).stdout.splitlines()
         many = [r for st, r in zip(sets, precise) if len(st) == 1]
