@@ -527,18 +527,34 @@ void Stratified::Start() {
   if (status_ == StrataStatus::kOk) Build(t, &d0_, kShallowCut);
 }
 
-// A distribution that covers x to `to`: d0_ or far_ where one does, else far_
+// Whether d's term at x is accurate, and with it d's terms from x to `to`
+// at psi = 1, e^(-t (y - x)) times their own: where those weights fall,
+// as Covers; where they grow, the mass left out there, so reweighted,
+// below kAccept of their sum.
+bool Stratified::Serves(const Distribution& d, std::uint64_t x, std::uint64_t to) {
+  if (!Covers(d, k_, x, to)) return false;
+  const int dir = to > x ? +1 : -1;
+  const double delta = -d.t;
+  if (to == x || delta * dir <= 0) return true;
+  const Side ahead = SumSide(d, x, dir, delta, dir > 0 ? d.first + d.length - 1 == hi_ : d.first == lo_);
+  const Side behind = SumSide(d, x, -dir, delta, dir > 0 ? d.first == lo_ : d.first + d.length - 1 == hi_);
+  const double tail = 1 + ahead.total.Value(), whole = tail + behind.total.Value();
+  return ahead.complete && std::isfinite(whole) &&
+         Missing(d, k_, delta, std::min(x, to), std::max(x, to)) * whole <= kAccept * tail;
+}
+
+// A distribution that serves x to `to`: d0_ or far_ where one does, else far_
 // rebuilt at the tilt where the mean of S is x (half a table inside the
 // support at its ends), found by the estimate's safeguarded search from
 // `from`'s tilt.
 Distribution* Stratified::Centred(std::uint64_t x, std::uint64_t to, const Distribution& from) {
-  if (Covers(d0_, k_, x, to)) return &d0_;
-  if (Covers(far_, k_, x, to)) return &far_;
+  if (Serves(d0_, x, to)) return &d0_;
+  if (Serves(far_, x, to)) return &far_;
   const double frac = x == lo_ ? 0.5 : x == hi_ ? -0.5 : 0;
   const double t = TiltFor(x, frac, from.t);
   for (const double cut : {kShallowCut, kDeepCut}) {
     if (status_ != StrataStatus::kOk || !Build(t, &far_, cut)) return nullptr;
-    if (Covers(far_, k_, x, to)) return &far_;
+    if (Serves(far_, x, to)) return &far_;
   }
   return nullptr;
 }
@@ -659,9 +675,9 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
     bool counted;
   };
   const Distribution* last = d;
-  auto probe = [&](std::uint64_t x, Probe* p) {
-    // x's term, and the tail beyond it that may be summed from it
-    const Distribution* dist = Centred(x, end, *last);
+  // x's term (and the tail from it to `to`)
+  auto probe = [&](std::uint64_t x, std::uint64_t to, Probe* p) {
+    const Distribution* dist = Centred(x, to, *last);
     if (dist == nullptr) {
       if (status_ == StrataStatus::kOk) status_ = StrataStatus::kTooWide;
       return false;
@@ -700,7 +716,7 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   std::uint64_t counted_at = 0;
   bool found = false;
   for (int iteration = 0; iteration < 200; ++iteration) {
-    if (!probe(x, &p)) return;
+    if (!probe(x, x, &p)) return;
     if (!p.counted) {
       not_counted = x;
       if (x == end) break;  // none counted
@@ -729,7 +745,7 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
     out->tie = TieRule::kSeparated;
     return;
   }
-  if (!probe(counted_at, &p)) return;
+  if (!probe(counted_at, end, &p)) return;
   const Distribution& edge = *p.dist;
   const Side far_side = SumSide(edge, counted_at, far, -edge.t, far > 0 ? edge.first + edge.length - 1 == hi_ : edge.first == lo_);
   const bool tied = p.ell.hi >= -p.tol;

@@ -136,6 +136,7 @@ class Stratified {
               std::uint64_t* ref, DD* log_ref, double beyond[2] = nullptr);
   void Moments(double t, double* mean, double* variance, double* third);
   double TiltFor(std::uint64_t target, double frac, double start);
+  bool Serves(const Distribution& d, std::uint64_t x, std::uint64_t to);
   Distribution* Centred(std::uint64_t x, std::uint64_t to, const Distribution& from);
   bool Build(double t, Distribution* d, double cut);
   void Start();

@@ -229,6 +229,8 @@ FIXED = [
     [(0, 10, 11, 39), (0, 29, 22, 24), (0, 42, 6, 26), (0, 16, 12, 17), (0, 33, 1, 26)],  # s at its end: the far edge
     [(82, 69, 290, 136), (234, 12, 286, 2)],  # the opposite tail beyond its edge's window
     [(56, 3, 0, 70), (75, 1, 0, 84), (46, 0, 4, 87), (60, 5, 0, 59)],  # s = hi: the search far from the bound
+    [(2, 20, 0, 10), (25, 18, 1, 6), (13, 11, 14, 4), (3, 18, 20, 21), (5, 18, 12, 17), (13, 20, 7, 6),
+     (1, 18, 15, 1), (2, 19, 24, 7)],  # the opposite tail summed where its weights grow
 ]
 
 
