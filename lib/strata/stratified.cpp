@@ -31,6 +31,12 @@ constexpr double kShallowCut = 0x1p-80;
 constexpr double kDeepCut = 0x1p-128;
 constexpr double kTrim = 0x1p-160;
 constexpr double kAccept = 0x1p-50;
+// Up to this many strata the first distribution is built at the
+// Mantel-Haenszel estimate and serves the estimate too; beyond, the
+// strata's moments give the estimate, and the distribution is built at it
+// (a speed setting: with many strata a second distribution, where the
+// first one's windows do not serve a bound, costs more than the moments).
+constexpr std::size_t kFewStrata = 16;
 // The estimate's sums need less: the rest below 2^-64, relative.
 constexpr double kMomentCut = 0x1p-64;
 
@@ -156,51 +162,50 @@ bool Covers(const Distribution& d, std::size_t k, std::uint64_t x, std::uint64_t
          Missing(d, k, 0, std::min(x, to), std::max(x, to)) * d.total <= kAccept * d.v[x - d.first];
 }
 
-// e^(delta j) for j = 0, 1, ... (or 0, -1, ...): each from the one before,
-// anchored every 16 steps.
-struct Factor {
-  double delta, step_factor, value = 1;
-  int dir, since = 0;
-  std::uint64_t j = 0;
-  Factor(double d, int direction) : delta(d), dir(direction) {
-    step_factor = dd::ExpToDouble(DD(direction * d));
-  }
-  void Next() {
-    ++j;
-    if (delta == 0) return;
-    if (++since == kAnchorSteps) {
-      value = dd::ExpToDouble(dd::Mul(DD(dir * delta), dd::FromUint64(j)));
-      since = 0;
-    } else {
-      value *= step_factor;
-    }
-  }
-};
-
 // Sums of g(x) = v(x) / v(x0) e^((t' - t)(x - x0)) on one side of x0, x0
-// excluded: sum g, sum |x - x0| g, sum (x - x0)^2 g.
+// excluded: sum g, sum |x - x0| g, sum (x - x0)^2 g (and, where asked,
+// sum |x - x0|^3 g).
 struct Side {
   Sum total;
-  double first = 0, second = 0;
+  double first = 0, second = 0, third = 0;
   double last = 0;  // the last term
   bool complete = false;  // the window reaches the support's end, or its last term is negligible
 };
 
+// The terms in the blocks between the factor's anchors (16 steps), each
+// block summed plainly (within 15 2^-53 of its sum, its terms all
+// positive) and the blocks compensated: the total within 2^-49 relative;
+// each term within 2 ulps and its factor's error, e^(delta j) each from
+// the one before, anchored every 16 steps.
+template <bool kThird = false>
 Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, bool at_end) {
   Side side;
   const std::size_t i0 = static_cast<std::size_t>(x0 - d.first);
-  const double base = d.v[i0];
-  Factor f(delta, dir);
+  const double inverse = 1 / d.v[i0];
+  const double step_factor = delta == 0 ? 1.0 : dd::ExpToDouble(DD(dir * delta));
   const std::size_t steps = dir > 0 ? d.length - 1 - i0 : i0;
-  for (std::size_t k = 1; k <= steps; ++k) {
-    f.Next();
-    const double g = d.v[dir > 0 ? i0 + k : i0 - k] / base * f.value;
-    const double kk = static_cast<double>(k);
-    side.total.Add(g);
-    side.first += kk * g;
-    side.second += kk * kk * g;
-    side.last = g;
+  const double* v = d.v + i0;
+  double scale = inverse;  // 1 / v(x0) times e^(delta (x - x0)), x the last term's
+  double first = 0, second = 0, third = 0, g = 0;
+  for (std::size_t from = 0; from < steps; from += kAnchorSteps) {
+    const std::size_t to = steps - from < kAnchorSteps ? steps : from + kAnchorSteps;
+    double block = 0;
+    for (std::size_t k = from + 1; k <= to; ++k) {
+      if (k - from == kAnchorSteps) {
+        scale = delta == 0 ? inverse : inverse * dd::ExpToDouble(dd::Mul(DD(dir * delta), dd::FromUint64(k)));
+      } else {
+        scale *= step_factor;
+      }
+      g = v[dir > 0 ? static_cast<std::ptrdiff_t>(k) : -static_cast<std::ptrdiff_t>(k)] * scale;
+      const double kk = static_cast<double>(k), h = kk * g, h2 = kk * h;
+      block += g;
+      first += h;
+      second += h2;
+      if (kThird) third += kk * h2;
+    }
+    side.total.Add(block);
   }
+  side.first = first, side.second = second, side.third = third, side.last = g;
   const double total = 1 + side.total.Value();
   side.complete = (at_end || side.last <= kEdge * total) && std::isfinite(total) &&
                   std::isfinite(side.second);
@@ -347,7 +352,8 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
 }
 
 // Sum over the strata of the mean at t, less `target`, its variance and
-// third central moment: the estimate's equation and its derivatives.
+// third central moment: the equation of the tilt that puts the mean of S
+// at a point, and its derivatives.
 void Stratified::Moments(double t, double* value, double* variance, double* third) {
   double rel = 0, var = 0, cube = 0;
   std::uint64_t refs = 0;
@@ -392,20 +398,41 @@ double Stratified::TiltFor(std::uint64_t target, double frac, double start) {
 double Stratified::Estimate() {
   if (s_ == lo_) return 0.0;
   if (s_ == hi_) return std::numeric_limits<double>::infinity();
-  if (!estimated_) {
-    // From the Mantel-Haenszel estimate with a half added to each cell.
-    double num = 0, den = 0;
-    for (std::size_t k = 0; k < k_; ++k) {
-      const Stratum& st = strata_[k];
-      const std::array<std::uint64_t, 4> c = CellsAt(st.m, st.a);
-      const double n = Count(st.m.n) + 2;
-      num += (Count(c[0]) + 0.5) * (Count(c[3]) + 0.5) / n;
-      den += (Count(c[1]) + 0.5) * (Count(c[2]) + 0.5) / n;
-    }
-    log_psi_ = TiltFor(s_, 0, dd::LogToDouble(num / den));
-    estimated_ = true;
-  }
+  Start();
   return dd::ExpToDouble(DD(log_psi_));
+}
+
+// The estimate from d's reweightings, where they serve it: the mean of S
+// at t less s, and its variance, from the sums about s; the mass the
+// windows leave out moves the mean by at most that mass (relative) times
+// the span of S, kept below kAccept of the variance, so t within about
+// 2^-50. Halley's steps, as for the strata's own moments.
+bool Stratified::EstimateFrom(const Distribution& d) {
+  if (!Holds(d, s_)) return false;
+  bool serves = true;
+  const double span = Count(hi_ - lo_);
+  auto equation = [&](double t, double* value, double* slope, double* curve) {
+    const double delta = t - d.t;
+    const Side below = SumSide<true>(d, s_, -1, delta, d.first == lo_);
+    const Side above = SumSide<true>(d, s_, +1, delta, d.first + d.length - 1 == hi_);
+    const double whole = 1 + below.total.Value() + above.total.Value();
+    const double mean = (above.first - below.first) / whole, second = (above.second + below.second) / whole;
+    const double variance = second - mean * mean;
+    *curve = (above.third - below.third) / whole - mean * (3 * second - 2 * mean * mean);
+    if (!below.complete || !above.complete || !std::isfinite(whole) || !(variance > 0) ||
+        !(Missing(d, k_, delta, lo_, hi_) * span <= kAccept * variance)) {
+      serves = false;
+      *value = 0, *slope = 1;  // stops the search
+      return;
+    }
+    *value = mean, *slope = variance;
+  };
+  double variance = 0;
+  const double t = Solve(equation, d.t, &variance);
+  if (!serves) return false;
+  log_psi_ = t;
+  estimate_variance_ = variance;
+  return true;
 }
 
 // The distribution of S at t into *d.
@@ -510,8 +537,8 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
   return true;
 }
 
-// The distribution at the estimate, or where s is an end of the support,
-// at the t where the mean is half a table inside it.
+// The distribution near the estimate (and the estimate), or where s is an
+// end of the support, at the t where the mean is half a table inside it.
 void Stratified::Start() {
   if (started_) return;
   started_ = true;
@@ -521,8 +548,25 @@ void Stratified::Start() {
   } else if (s_ == hi_) {
     t = TiltFor(hi_, -0.5, 1);
   } else {
-    Estimate();
-    t = log_psi_;
+    // At the Mantel-Haenszel estimate with a half added to each cell, and
+    // from there the estimate (few strata); where that distribution does
+    // not serve it, or with many strata, from the strata's own moments,
+    // and the distribution at it.
+    double num = 0, den = 0;
+    for (std::size_t k = 0; k < k_; ++k) {
+      const Stratum& st = strata_[k];
+      const std::array<std::uint64_t, 4> c = CellsAt(st.m, st.a);
+      const double n = Count(st.m.n) + 2;
+      num += (Count(c[0]) + 0.5) * (Count(c[3]) + 0.5) / n;
+      den += (Count(c[1]) + 0.5) * (Count(c[2]) + 0.5) / n;
+    }
+    const double guess = dd::LogToDouble(num / den);
+    if (k_ <= kFewStrata) {
+      if (!Build(guess, &d0_, kShallowCut) || EstimateFrom(d0_)) return;
+      if (status_ != StrataStatus::kOk) return;
+    }
+    log_psi_ = t = TiltFor(s_, 0, guess);
+    estimate_variance_ = 0;
   }
   if (status_ == StrataStatus::kOk) Build(t, &d0_, kShallowCut);
 }
@@ -550,6 +594,14 @@ bool Stratified::Serves(const Distribution& d, std::uint64_t x, std::uint64_t to
 Distribution* Stratified::Centred(std::uint64_t x, std::uint64_t to, const Distribution& from) {
   if (Serves(d0_, x, to)) return &d0_;
   if (Serves(far_, x, to)) return &far_;
+  // First where `from`'s mean and variance put the mean at x (a window
+  // needs it only near x), then at the tilt that does.
+  const double var = from.sd * from.sd;
+  if (x != lo_ && x != hi_ && var > 0) {
+    const double guess = from.t + (Count(x) - from.mean) / var;
+    if (status_ != StrataStatus::kOk || !Build(guess, &far_, kShallowCut)) return nullptr;
+    if (Serves(far_, x, to)) return &far_;
+  }
   const double frac = x == lo_ ? 0.5 : x == hi_ ? -0.5 : 0;
   const double t = TiltFor(x, frac, from.t);
   for (const double cut : {kShallowCut, kDeepCut}) {
@@ -564,8 +616,8 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   if (status_ != StrataStatus::kOk) return;
   other_.length = far_.length = 0;  // from d0_ alone
   const AccuratePValue kOne{DD(0.0), DD(1.0), true};
-  // The sides of s at psi = 1 from the distribution at the estimate, whose
-  // centre is s. The side away from the estimate's tilt falls faster than
+  // The sides of s at psi = 1 from the distribution near the estimate,
+  // centred near s. The side away from its tilt falls faster than
   // the distribution there, its terms weighted by at most 1: the mass left
   // out bounds its error. The other grows, and serves where the mass left
   // out at psi = 1 is small beside it; where it is not, the complement.
@@ -689,10 +741,11 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
     p->counted = p->ell.hi <= p->tol;
     return true;
   };
-  // From the Gaussian picture at the estimate: ln P(x) - ln P(s) is about
-  // -t (x - s) - (x - s)^2 / 2V, zero again at s - 2 t V.
+  // From the Gaussian picture at d's tilt t, mean mu and variance V:
+  // ln P(x) - ln P(s) is about -t (x - s) - ((x - mu)^2 - (s - mu)^2) / 2V,
+  // zero again at 2 mu - s - 2 t V.
   std::uint64_t not_counted = far > 0 ? s_ + 1 : s_ - 1;  // known: r_up or r_down above the error
-  double guess = Count(s_) - 2 * d->t * d->sd * d->sd;
+  double guess = 2 * d->mean - Count(s_) - 2 * d->t * d->sd * d->sd;
   auto clamp_to = [&](double g) {
     // strictly beyond not_counted, at most the end
     const double lo = Count(not_counted), hi = Count(end);
@@ -792,8 +845,20 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
       const double most = dd::LogToDouble((tail + in_tail) / whole), least = dd::LogToDouble(tail / (whole * (1 + in_whole)));
       return most < log_alpha - 1 || least > log_alpha + 1;
     };
+    // d0_, else the distribution at the estimate itself (built once, in
+    // far_, for both bounds), else one at t.
+    auto at_estimate = [&]() {
+      if (s_ == lo_ || s_ == hi_ || d0_.t == log_psi_) return false;
+      if (!(far_.length > 0 && far_.t == log_psi_ && far_.cut == kShallowCut) &&
+          !Build(log_psi_, &far_, kShallowCut)) {
+        return false;
+      }
+      return tries(far_);
+    };
     if (tries(d0_)) {
       d = &d0_;
+    } else if (status_ == StrataStatus::kOk && at_estimate()) {
+      d = &far_;
     } else if (tries(other_) || (Build(t, &other_, kShallowCut) && tries(other_)) ||
                (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_))) {
       d = &other_;
@@ -829,9 +894,13 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
     *slope = side * dg;
     *curve = side * d2g;
   };
-  const double var = d0_.sd * d0_.sd;
+  // From the estimate (d0_'s tilt at an end of the support), where S has
+  // mean s and variance V, the bound moves the mean by z sqrt(V) and a half.
+  const bool interior = s_ != lo_ && s_ != hi_;
+  const double centre = interior ? log_psi_ : d0_.t;
+  const double var = interior && estimate_variance_ > 0 ? estimate_variance_ : d0_.sd * d0_.sd;
   const double z = NormalQuantile(alpha);
-  const double start = var > 0 ? d0_.t - side * (z * d0_.sd + 0.5) / var : d0_.t - side;
+  const double start = var > 0 ? centre - side * (z * std::sqrt(var) + 0.5) / var : centre - side;
   const double t = Solve(equation, start);
   if (status_ != StrataStatus::kOk) return 0;
   return dd::ExpToDouble(DD(t));

@@ -137,6 +137,7 @@ class Stratified {
   void Moments(double t, double* mean, double* variance, double* third);
   double TiltFor(std::uint64_t target, double frac, double start);
   bool Serves(const Distribution& d, std::uint64_t x, std::uint64_t to);
+  bool EstimateFrom(const Distribution& d);
   Distribution* Centred(std::uint64_t x, std::uint64_t to, const Distribution& from);
   bool Build(double t, Distribution* d, double cut);
   void Start();
@@ -148,13 +149,14 @@ class Stratified {
   StrataStatus status_ = StrataStatus::kOk;
   double work_ = 0;
   Buffer window_, spare_;
-  Distribution d0_;      // at the estimate (or near the end)
+  Distribution d0_;      // near the estimate (or near the end)
   // Elsewhere, as needed: each value starts from d0_ alone, whatever was
   // computed before it, so that no value depends on what else is asked.
   Distribution other_;   // the p-values' deeper windows; a bound's own
   Distribution far_;     // the opposite tail's edge
-  bool estimated_ = false, started_ = false;
+  bool started_ = false;
   double log_psi_ = 0;  // the estimate's ln psi, where interior
+  double estimate_variance_ = 0;  // S's variance there, where known
   std::uint64_t moment_refs_ = 0;  // the strata's modes in the last Moments
 };
 
