@@ -845,20 +845,8 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
       const double most = dd::LogToDouble((tail + in_tail) / whole), least = dd::LogToDouble(tail / (whole * (1 + in_whole)));
       return most < log_alpha - 1 || least > log_alpha + 1;
     };
-    // d0_, else the distribution at the estimate itself (built once, in
-    // far_, for both bounds), else one at t.
-    auto at_estimate = [&]() {
-      if (s_ == lo_ || s_ == hi_ || d0_.t == log_psi_) return false;
-      if (!(far_.length > 0 && far_.t == log_psi_ && far_.cut == kShallowCut) &&
-          !Build(log_psi_, &far_, kShallowCut)) {
-        return false;
-      }
-      return tries(far_);
-    };
     if (tries(d0_)) {
       d = &d0_;
-    } else if (status_ == StrataStatus::kOk && at_estimate()) {
-      d = &far_;
     } else if (tries(other_) || (Build(t, &other_, kShallowCut) && tries(other_)) ||
                (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_))) {
       d = &other_;
