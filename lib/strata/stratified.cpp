@@ -178,8 +178,9 @@ struct Side {
 // each term within 2 ulps and its factor's error, e^(delta j) each from
 // the one before, anchored every 16 steps.
 template <bool kThird = false>
-Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, bool at_end) {
+Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, std::uint64_t lo, std::uint64_t hi) {
   Side side;
+  const bool at_end = dir > 0 ? d.first + d.length - 1 == hi : d.first == lo;  // the support's end in that direction
   const std::size_t i0 = static_cast<std::size_t>(x0 - d.first);
   const double inverse = 1 / d.v[i0];
   const double step_factor = delta == 0 ? 1.0 : dd::ExpToDouble(DD(dir * delta));
@@ -413,8 +414,8 @@ bool Stratified::EstimateFrom(const Distribution& d) {
   const double span = Count(hi_ - lo_);
   auto equation = [&](double t, double* value, double* slope, double* curve) {
     const double delta = t - d.t;
-    const Side below = SumSide<true>(d, s_, -1, delta, d.first == lo_);
-    const Side above = SumSide<true>(d, s_, +1, delta, d.first + d.length - 1 == hi_);
+    const Side below = SumSide<true>(d, s_, -1, delta, lo_, hi_);
+    const Side above = SumSide<true>(d, s_, +1, delta, lo_, hi_);
     const double whole = 1 + below.total.Value() + above.total.Value();
     const double mean = (above.first - below.first) / whole, second = (above.second + below.second) / whole;
     const double variance = second - mean * mean;
@@ -580,8 +581,8 @@ bool Stratified::Serves(const Distribution& d, std::uint64_t x, std::uint64_t to
   const int dir = to > x ? +1 : -1;
   const double delta = -d.t;
   if (to == x || delta * dir <= 0) return true;
-  const Side ahead = SumSide(d, x, dir, delta, dir > 0 ? d.first + d.length - 1 == hi_ : d.first == lo_);
-  const Side behind = SumSide(d, x, -dir, delta, dir > 0 ? d.first == lo_ : d.first + d.length - 1 == hi_);
+  const Side ahead = SumSide(d, x, dir, delta, lo_, hi_);
+  const Side behind = SumSide(d, x, -dir, delta, lo_, hi_);
   const double tail = 1 + ahead.total.Value(), whole = tail + behind.total.Value();
   return ahead.complete && std::isfinite(whole) &&
          Missing(d, k_, delta, std::min(x, to), std::max(x, to)) * whole <= kAccept * tail;
@@ -626,8 +627,8 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   bool down_ok = false, up_ok = false;
   auto sides = [&](const Distribution& dist) {
     const double delta = -dist.t;
-    down = SumSide(dist, s_, -1, delta, dist.first == lo_);
-    up = SumSide(dist, s_, +1, delta, dist.first + dist.length - 1 == hi_);
+    down = SumSide(dist, s_, -1, delta, lo_, hi_);
+    up = SumSide(dist, s_, +1, delta, lo_, hi_);
     const double down_sum = 1 + down.total.Value(), up_sum = 1 + up.total.Value();
     const double at_s = dist.v[s_ - dist.first];
     const double whole = down_sum + up_sum - 1;
@@ -800,7 +801,7 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   }
   if (!probe(counted_at, end, &p)) return;
   const Distribution& edge = *p.dist;
-  const Side far_side = SumSide(edge, counted_at, far, -edge.t, far > 0 ? edge.first + edge.length - 1 == hi_ : edge.first == lo_);
+  const Side far_side = SumSide(edge, counted_at, far, -edge.t, lo_, hi_);
   const bool tied = p.ell.hi >= -p.tol;
   const DD scale = dd::Exp(p.ell);
   const DD far_sum = dd::Add(DD(1.0), far_side.total.Pair());
@@ -831,8 +832,8 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
     auto tries = [&](const Distribution& dist) {
       if (dist.length == 0 || !Holds(dist, s_)) return false;
       const double delta = t - dist.t;
-      below = SumSide(dist, s_, -1, delta, dist.first == lo_);
-      above = SumSide(dist, s_, +1, delta, dist.first + dist.length - 1 == hi_);
+      below = SumSide(dist, s_, -1, delta, lo_, hi_);
+      above = SumSide(dist, s_, +1, delta, lo_, hi_);
       if (!below.complete || !above.complete) return false;
       const double b0 = below.total.Value(), a0 = above.total.Value();
       const double tail = side > 0 ? 1 + a0 : 1 + b0, whole = 1 + a0 + b0;
