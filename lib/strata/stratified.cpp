@@ -396,10 +396,31 @@ double Stratified::TiltFor(std::uint64_t target, double frac, double start) {
       start);
 }
 
+// The estimate: from the Mantel-Haenszel estimate with a half added to
+// each cell, on the reweightings of the distribution built there (few
+// strata); where that distribution does not serve it, or with many strata,
+// from the strata's own moments (no distribution needed).
 double Stratified::Estimate() {
   if (s_ == lo_) return 0.0;
   if (s_ == hi_) return std::numeric_limits<double>::infinity();
-  Start();
+  if (!estimated_) {
+    estimated_ = true;
+    double num = 0, den = 0;
+    for (std::size_t k = 0; k < k_; ++k) {
+      const Stratum& st = strata_[k];
+      const std::array<std::uint64_t, 4> c = CellsAt(st.m, st.a);
+      const double n = Count(st.m.n) + 2;
+      num += (Count(c[0]) + 0.5) * (Count(c[3]) + 0.5) / n;
+      den += (Count(c[1]) + 0.5) * (Count(c[2]) + 0.5) / n;
+    }
+    const double guess = dd::LogToDouble(num / den);
+    if (k_ <= kFewStrata && Build(guess, &d0_, kShallowCut) && EstimateFrom(d0_)) {
+      from_first_ = true;
+    } else if (status_ == StrataStatus::kOk) {
+      log_psi_ = TiltFor(s_, 0, guess);
+      estimate_variance_ = 0;
+    }
+  }
   return dd::ExpToDouble(DD(log_psi_));
 }
 
@@ -538,8 +559,9 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
   return true;
 }
 
-// The distribution near the estimate (and the estimate), or where s is an
-// end of the support, at the t where the mean is half a table inside it.
+// The distribution near the estimate (the one the estimate came from, or
+// one at it), or where s is an end of the support, at the t where the mean
+// is half a table inside it.
 void Stratified::Start() {
   if (started_) return;
   started_ = true;
@@ -549,25 +571,9 @@ void Stratified::Start() {
   } else if (s_ == hi_) {
     t = TiltFor(hi_, -0.5, 1);
   } else {
-    // At the Mantel-Haenszel estimate with a half added to each cell, and
-    // from there the estimate (few strata); where that distribution does
-    // not serve it, or with many strata, from the strata's own moments,
-    // and the distribution at it.
-    double num = 0, den = 0;
-    for (std::size_t k = 0; k < k_; ++k) {
-      const Stratum& st = strata_[k];
-      const std::array<std::uint64_t, 4> c = CellsAt(st.m, st.a);
-      const double n = Count(st.m.n) + 2;
-      num += (Count(c[0]) + 0.5) * (Count(c[3]) + 0.5) / n;
-      den += (Count(c[1]) + 0.5) * (Count(c[2]) + 0.5) / n;
-    }
-    const double guess = dd::LogToDouble(num / den);
-    if (k_ <= kFewStrata) {
-      if (!Build(guess, &d0_, kShallowCut) || EstimateFrom(d0_)) return;
-      if (status_ != StrataStatus::kOk) return;
-    }
-    log_psi_ = t = TiltFor(s_, 0, guess);
-    estimate_variance_ = 0;
+    Estimate();
+    if (from_first_) return;
+    t = log_psi_;
   }
   if (status_ == StrataStatus::kOk) Build(t, &d0_, kShallowCut);
 }

@@ -154,7 +154,8 @@ class Stratified {
   // computed before it, so that no value depends on what else is asked.
   Distribution other_;   // the p-values' deeper windows; a bound's own
   Distribution far_;     // the opposite tail's edge
-  bool started_ = false;
+  bool estimated_ = false, started_ = false;
+  bool from_first_ = false;  // the estimate came from d0_, built for it
   double log_psi_ = 0;  // the estimate's ln psi, where interior
   double estimate_variance_ = 0;  // S's variance there, where known
   std::uint64_t moment_refs_ = 0;  // the strata's modes in the last Moments
