@@ -90,7 +90,10 @@ std::uint64_t ModeAt(const Stratum& st, const Weights& w) {
 // out = a * b, a the shorter: out[i + j] gathers a[i] b[j] in the order of
 // i, a fixed order whatever the vector width: each product and each sum
 // rounds once, as a double, so the 4-wide AVX2 clone on x86-64 (no FMA: no
-// contraction) writes the same bits as the plain loop everywhere.
+// contraction) writes the same bits as the plain loop everywhere. Eight
+// rows of a at a time, each output loaded and stored once for the eight
+// (the loop was bound by those loads and stores), its sums still in the
+// order of i.
 // (Not under ThreadSanitizer, whose runtime is not yet up when the clones'
 // resolver runs at load time.)
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
@@ -100,8 +103,32 @@ std::uint64_t ModeAt(const Stratum& st, const Weights& w) {
 #endif
 FISHER2X2_CLONES void Convolve(const double* __restrict a, std::size_t na, const double* __restrict b, std::size_t nb,
               double* __restrict out) {
+  constexpr std::size_t kRows = 8;
   std::memset(out, 0, (na + nb - 1) * sizeof(double));
-  for (std::size_t i = 0; i < na; ++i) {
+  std::size_t i = 0;
+  // o[j] gathers a[i + r] b[j - r], those that exist, in the order of r.
+  auto edge = [&](double* o, std::size_t j) {
+    double sum = o[j];
+    for (std::size_t r = 0; r < kRows; ++r) {
+      if (j >= r && j - r < nb) sum += a[i + r] * b[j - r];
+    }
+    o[j] = sum;
+  };
+  if (nb >= kRows) {
+    for (; i + kRows <= na; i += kRows) {
+      double* o = out + i;
+      double ar[kRows];
+      for (std::size_t r = 0; r < kRows; ++r) ar[r] = a[i + r];
+      for (std::size_t j = 0; j + 1 < kRows; ++j) edge(o, j);
+      for (std::size_t j = kRows - 1; j < nb; ++j) {
+        double sum = o[j];
+        for (std::size_t r = 0; r < kRows; ++r) sum += ar[r] * b[j - r];
+        o[j] = sum;
+      }
+      for (std::size_t j = nb; j + 1 < nb + kRows; ++j) edge(o, j);
+    }
+  }
+  for (; i < na; ++i) {
     const double ai = a[i];
     double* o = out + i;
     for (std::size_t j = 0; j < nb; ++j) o[j] += ai * b[j];
