@@ -16,21 +16,34 @@
 namespace {
 
 // A window ends where its weights fall below 2^-80 of the mode (2^-128
-// where a sum needs more, below); the running distribution is trimmed
-// where it falls below 2^-160 of its largest. What the windows leave out is
-// bounded, not assumed small: the weights of a stratum are log-concave in
-// x, so beyond an edge they fall at least as fast as the first ratio cut,
-// r = w(cut) / w(edge), also after reweighting by e^(delta x) (r e^(+-delta)
-// then), and the mass left out beyond the edge is at most w(cut) e^(delta
-// offset) / (1 - r'), relative to the mode's weight, itself at most the
-// stratum's total. The convolution's mass left out, relative to its total,
-// is at most the sum over the strata (Missing). Every sum below checks that
-// bound against what it computes, and where it could pass 2^-50 of it, the
-// distribution is computed afresh (deeper, or at the tilt itself).
+// where a sum needs more; small strata, below); the running distribution
+// is trimmed where it falls below 2^-160 of its largest. What the windows
+// leave out is bounded, not assumed small: the weights of a stratum are
+// log-concave in x, so beyond an edge they fall at least as fast as the
+// first ratio cut, r = w(cut) / w(edge), also after reweighting by
+// e^(delta x) (r e^(+-delta) then), and the mass left out beyond the edge
+// is at most w(cut) e^(delta offset) / (1 - r'), relative to the mode's
+// weight, itself at most the stratum's total. The convolution's mass left
+// out, relative to its total, is at most the sum over the strata
+// (Missing). Every sum below checks that bound against what it computes,
+// and where it could pass 2^-50 of it, the distribution is computed afresh
+// (deeper, or at the tilt itself).
 constexpr double kShallowCut = 0x1p-80;
 constexpr double kDeepCut = 0x1p-128;
 constexpr double kTrim = 0x1p-160;
 constexpr double kAccept = 0x1p-50;
+// Small strata (at most 11, with 1024 values of their cells in all) are
+// convolved whole at first: each window down to 2^-(900/K) of its mode,
+// which reaches the support's ends wherever the weights stay above it, and
+// nothing trimmed above 2^-1000 of the largest. Every term then stays
+// above 2^-1000 of the largest (K edges of at least 2^-900 together,
+// beside a largest at most the product of the lengths, below 2^72, times
+// the modes'), a normal double; what no window leaves out cannot be
+// missed after any reweighting, so that one distribution serves every
+// tail and bound.
+constexpr std::size_t kWholeStrata = 11;
+constexpr std::uint64_t kWholeSupport = 1024;
+constexpr double kWholeTrim = 0x1p-1000;
 // Up to this many strata the first distribution is built at the
 // Mantel-Haenszel estimate and serves the estimate too; beyond, the
 // strata's moments give the estimate, and the distribution is built at it
@@ -153,7 +166,7 @@ bool Holds(const Distribution& d, std::uint64_t x) {
 // the cut plus the others' largest, and above it sums down to the cut plus
 // the others' smallest (reach).
 // The largest stratum's bound times their number, one exponential. Trimmed
-// terms were below 2^-160 of a largest term and grow at most
+// terms were below d.trim of a largest term and grow at most
 // e^(|delta| length).
 double Missing(const Distribution& d, std::size_t k, double delta, std::uint64_t from, std::uint64_t to) {
   const double up = dd::ExpToDouble(DD(delta)), down = 1 / up;
@@ -177,7 +190,7 @@ double Missing(const Distribution& d, std::size_t k, double delta, std::uint64_t
     }
   }
   const double spread = std::fabs(delta) * static_cast<double>(d.length);
-  const double trimmed = d.trimmed * kTrim * (spread < 700 ? dd::ExpToDouble(DD(spread)) : 0x1p1000);
+  const double trimmed = d.trimmed * d.trim * (spread < 700 ? dd::ExpToDouble(DD(spread)) : 0x1p1000);
   return static_cast<double>(k) * dd::ExpToDouble(DD(most)) + trimmed;
 }
 
@@ -298,11 +311,16 @@ bool MirrorClosed(const Stratum* strata, std::size_t k, std::uint64_t* scratch) 
 
 Stratified::Stratified(const Stratum* strata, std::size_t k, bool mirror)
     : strata_(strata), k_(k), mirror_(mirror) {
+  bool whole = k >= 2 && k <= kWholeStrata;
+  std::uint64_t support = 0;
   for (std::size_t i = 0; i < k; ++i) {
     s_ += strata[i].a;
     lo_ += strata[i].lo;
     hi_ += strata[i].hi;
+    const std::uint64_t values = strata[i].hi - strata[i].lo;  // less one
+    whole = whole && values < kWholeSupport && (support += values + 1) <= kWholeSupport;
   }
+  if (whole) first_cut_ = std::ldexp(1.0, -static_cast<int>(900 / k));
 }
 
 Stratified::~Stratified() {
@@ -441,7 +459,7 @@ double Stratified::Estimate() {
       den += (Count(c[1]) + 0.5) * (Count(c[2]) + 0.5) / n;
     }
     const double guess = dd::LogToDouble(num / den);
-    if (k_ <= kFewStrata && Build(guess, &d0_, kShallowCut) && EstimateFrom(d0_)) {
+    if (k_ <= kFewStrata && Build(guess, &d0_, first_cut_) && EstimateFrom(d0_)) {
       from_first_ = true;
     } else if (status_ == StrataStatus::kOk) {
       log_psi_ = TiltFor(s_, 0, guess);
@@ -493,6 +511,7 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
   d->refs = 0;
   d->log_base = DD(0.0);
   d->cut = cut;
+  d->trim = cut < kDeepCut ? kWholeTrim : kTrim;  // deeper than deep: the whole supports
   d->trimmed = 0;
   {
     Buffer b{d->edges, d->edge_capacity};
@@ -550,12 +569,12 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
     std::swap(d->capacity, spare_.size);
     d->length = need;
     d->error += kWindowError + static_cast<double>(na + 1) * kU;
-    // Trimmed to 2^-128 of the largest, which is scaled into [1, 2).
+    // Trimmed below d->trim of the largest, which is scaled into [1, 2).
     std::size_t top = 0;
     for (std::size_t i = 1; i < d->length; ++i) {
       if (d->v[i] > d->v[top]) top = i;
     }
-    const double floor = d->v[top] * kTrim;
+    const double floor = d->v[top] * d->trim;
     std::size_t from = 0, to = d->length;
     while (d->v[from] < floor) ++from;
     while (d->v[to - 1] < floor) --to;
@@ -602,7 +621,7 @@ void Stratified::Start() {
     if (from_first_) return;
     t = log_psi_;
   }
-  if (status_ == StrataStatus::kOk) Build(t, &d0_, kShallowCut);
+  if (status_ == StrataStatus::kOk) Build(t, &d0_, first_cut_);
 }
 
 // Whether d's term at x is accurate, and with it d's terms from x to `to`

@@ -13,7 +13,7 @@
 // are at least 2^-80 (or 2^-128) of it (tail_sum's neighbour ratios,
 // anchored on the log-probability every 16 tables), convolved in the
 // strata's order, the running result trimmed below 2^-160 of its largest
-// and rescaled by a power of two. At the tilt where the mean of S is the
+// and rescaled by a power of two; a few small strata are convolved whole. At the tilt where the mean of S is the
 // point of interest (the observed sum; the opposite tail's edge; a bound),
 // the terms that carry a tail are the central ones, each within the proven
 // relative error that the walk and the convolution's roundings accumulate
@@ -105,6 +105,7 @@ struct Distribution {
   double* edges = nullptr;
   std::size_t edge_capacity = 0;
   double trimmed = 0;  // terms trimmed from the running distribution
+  double trim = 0;     // the running distribution's floor, relative to its largest
 };
 
 // The computation for one set of strata (at least two of them): the
@@ -158,6 +159,7 @@ class Stratified {
   bool from_first_ = false;  // the estimate came from d0_, built for it
   double log_psi_ = 0;  // the estimate's ln psi, where interior
   double estimate_variance_ = 0;  // S's variance there, where known
+  double first_cut_ = 0x1p-80;  // d0_'s windows' edge (deeper for small strata)
   std::uint64_t moment_refs_ = 0;  // the strata's modes in the last Moments
 };
 
