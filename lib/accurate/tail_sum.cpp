@@ -190,10 +190,11 @@ double StepRatio(const Weights& w, std::uint64_t x, int step) {
 // beside the moments, which are the mean and derivatives of the weights'
 // distribution, wherever they matter.
 //
-// kPlain: the walk of almost every p-value, compiled on its own so that its
-// loop holds nothing else: hypergeometric weights (psi = 1), exact cells
-// (n < 2^53) and no blocks. The arithmetic is the same either way.
-template <int kMoments, int step, bool kPlain>
+// kNarrow: the walk of almost every table, compiled on its own so that its
+// loop holds nothing else: exact cells (n < 2^53) and no blocks; kPlain
+// also hypergeometric weights (psi = 1), the walk of almost every p-value.
+// The arithmetic is the same either way.
+template <int kMoments, int step, bool kNarrow, bool kPlain>
 void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, WalkSums* out,
           double variance) {
   const Margins& m = *w.m;
@@ -201,8 +202,8 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
   const int anchor_steps = AnchorSteps(m.n);
   // Below 2^53 the cells are exact doubles and step by one exactly; beyond,
   // each is converted afresh (as signed: every target converts those fast).
-  const bool exact = kPlain || m.n < (std::uint64_t{1} << 53);
-  const bool wide = !kPlain && variance > kWideSpread * kWideSpread;
+  const bool exact = kNarrow || m.n < (std::uint64_t{1} << 53);
+  const bool wide = !kNarrow && variance > kWideSpread * kWideSpread;
   const double longest = wide ? std::floor(std::sqrt(variance) / 8) : 0;
   const bool central = kPlain || w.log_psi == 0;
   const double factor = step < 0 ? w.inv_psi : w.psi;
@@ -310,10 +311,14 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
       m.n <= (std::uint64_t{1} << 28)
           ? 0
           : Cell(m.r1) / nd * (Cell(m.r2) / nd) * (Cell(m.c1) / nd) * (Cell(m.c2) / nd) * nd;
-  if (w.log_psi == 0 && m.n < (std::uint64_t{1} << 53) && !(variance > kWideSpread * kWideSpread)) {
-    Walk<kMoments, step, true>(w, from, last, t, sums, variance);
+  if (m.n < (std::uint64_t{1} << 53) && !(variance > kWideSpread * kWideSpread)) {
+    if (w.log_psi == 0) {
+      Walk<kMoments, step, true, true>(w, from, last, t, sums, variance);
+    } else {
+      Walk<kMoments, step, true, false>(w, from, last, t, sums, variance);
+    }
   } else {
-    Walk<kMoments, step, false>(w, from, last, t, sums, variance);
+    Walk<kMoments, step, false, false>(w, from, last, t, sums, variance);
   }
 }
 
