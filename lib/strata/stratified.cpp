@@ -383,6 +383,10 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
       }
       if (n == window_.size && !Reserve(&window_, 2 * n + 64)) return false;
       window_.p[n++] = term;
+      if (n % 4096 == 0 && terms_ + static_cast<double>(n) > kMaxTerms) {
+        status_ = StrataStatus::kTooWide;
+        return false;
+      }
     }
     return true;
   };
@@ -394,6 +398,11 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
   if (!walk(+1)) return false;
   *first = mode - down;
   *length = n;
+  terms_ += static_cast<double>(n);
+  if (terms_ > kMaxTerms) {
+    status_ = StrataStatus::kTooWide;
+    return false;
+  }
   return true;
 }
 

@@ -60,7 +60,7 @@ bool MirrorClosed(const Stratum* strata, std::size_t k, std::uint64_t* scratch);
 enum class StrataStatus {
   kOk,
   kMemory,   // an allocation was refused
-  kTooWide,  // the work would pass its bound (kMaxWork, kMaxLength)
+  kTooWide,  // the work would pass its bound (kMaxWork, kMaxTerms, kMaxLength)
 };
 
 // How the two-sided p-value's tie was decided.
@@ -71,10 +71,13 @@ enum class TieRule {
   kWithinError,  // the two lie within the computation's proven error: counted tied
 };
 
-// The convolution's bounds: the multiply-adds of one test, and the length
-// of one window or running distribution (2^24 doubles, 128 MiB; five such
-// buffers at most are held).
-inline constexpr double kMaxWork = 4e9;
+// The computation's bounds: the convolution's multiply-adds of one test,
+// the window terms it walks (each a ratio and its rounding, some tens of
+// nanoseconds where the counts are large: 10^7 of them stay within about
+// half a second), and the length of one window or running distribution
+// (2^24 doubles, 128 MiB; five such buffers at most are held).
+inline constexpr double kMaxWork = 8e9;
+inline constexpr double kMaxTerms = 1e7;
 inline constexpr std::size_t kMaxLength = std::size_t{1} << 24;
 
 // The p-values at psi = 1.
@@ -148,7 +151,8 @@ class Stratified {
   bool mirror_;
   std::uint64_t s_ = 0, lo_ = 0, hi_ = 0;
   StrataStatus status_ = StrataStatus::kOk;
-  double work_ = 0;
+  double work_ = 0;   // multiply-adds so far
+  double terms_ = 0;  // window terms so far
   Buffer window_, spare_;
   Distribution d0_;      // near the estimate (or near the end)
   // Elsewhere, as needed: each value starts from d0_ alone, whatever was

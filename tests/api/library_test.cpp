@@ -3,6 +3,7 @@
 // back exactly), the classic double as the single run writes it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -170,6 +171,11 @@ TEST(Library, StrataAsBatchModeWritesThem) {
     EXPECT_TRUE(std::isnan(r.sample_odds_ratio));
   }
   const std::uint64_t big[] = {INT64_MAX, 0, 0, 0, 1, 0, 0, 0}, two[] = {1, 2, 3, 4, 5, 6, 7, 8};
+  // Too wide: one window's walk passes its bound (two strata of 10^15 a
+  // cell), or the convolution's (two of 10^8).
+  std::uint64_t wide[8], wider[8];
+  std::fill(wide, wide + 8, std::uint64_t{100000000});
+  std::fill(wider, wider + 8, std::uint64_t{1000000000000000});
   const struct {
     const std::uint64_t* counts;
     std::size_t k;
@@ -182,7 +188,9 @@ TEST(Library, StrataAsBatchModeWritesThem) {
                 {big, 2, 0, FISHER2X2_ALL, 0.95, FISHER2X2_ETOTAL},
                 {two, 2, FISHER2X2_TWO_TAILED, FISHER2X2_PVALUE, 0.95, FISHER2X2_EALTERNATIVE},
                 {two, 2, 0, 0x100u, 0.95, FISHER2X2_EWANT},
-                {two, 2, 0, FISHER2X2_INTERVAL, 1.0, FISHER2X2_ELEVEL}};
+                {two, 2, 0, FISHER2X2_INTERVAL, 1.0, FISHER2X2_ELEVEL},
+                {wide, 2, 0, FISHER2X2_ALL, 0.95, FISHER2X2_EWIDE},
+                {wider, 2, 0, FISHER2X2_PVALUE, 0.95, FISHER2X2_EWIDE}};
   for (const auto& c : faults) {
     fisher2x2_result r, before;
     std::memset(&r, 0x5a, sizeof r);

@@ -482,10 +482,14 @@ TEST(Batch, StrataLinesAndGroups) {
   const std::string groups = "g\ta\tb\tc\td\nx\t3\t1\t1\t3\nx\t2\t2\t2\t2\ny\t1\t1\t1\t1\n"
                              "\t1\t1\t1\t1\nz\t1\tx\t1\t1\nz\t1\t1\t1\t1\nw\t3\t1\t1\t3\n";
   const OddCase cases[] = {
-      {"strata a line; K = 1 the table's bytes; bad lines", {"-bpsa", "less"},
-       "3 1 1 3 2 2 2 2\n3 1 1\n3 1 1 3 x 2 2 2\n\n3 1 1 3\n",
-       "0.9263265306122449\n\n\n\n0.9857142857142858\n",
-       "fisher2x2: line 2: expected a multiple of four integers\nfisher2x2: line 3: field 5 is not an integer\n", 1},
+      {"strata a line; K = 1 the table's bytes; bad lines; too wide", {"-bpsa", "less"},
+       "3 1 1 3 2 2 2 2\n3 1 1\n3 1 1 3 x 2 2 2\n\n3 1 1 3\n"
+       "100000000 100000000 100000000 100000000 100000000 100000000 100000000 100000000\n3 1 1 3\n",
+       "0.9263265306122449\n\n\n\n0.9857142857142858\n\n0.9857142857142858\n",
+       "fisher2x2: line 2: expected a multiple of four integers\nfisher2x2: line 3: field 5 is not an integer\n"
+       "fisher2x2: line 6: the strata are too wide for the exact test (the sd of their sum passes what 1 s and 1 "
+       "GiB allow)\n",
+       1},
       {"strata by columns, the estimates", {"-bsa", "two-sided", "-c5,6,7,8,1,2,3,4", "--fields=p,or,mh-or"},
        "2\t2\t2\t2\t3\t1\t1\t3\n", "  0.630612\t2.4301304586805013\t2.6\n", "", 0},
       {"groups by name: an empty key and a bad stratum spoil theirs", {"-bHpgg", "-aless", "-ca,b,c,d"}, groups,
