@@ -13,12 +13,13 @@
 // are at least 2^-80 (or 2^-128) of it (tail_sum's neighbour ratios,
 // anchored on the log-probability every 16 tables), convolved in the
 // strata's order, the running result trimmed below 2^-160 of its largest
-// and rescaled by a power of two; a few small strata are convolved whole. At the tilt where the mean of S is the
-// point of interest (the observed sum; the opposite tail's edge; a bound),
-// the terms that carry a tail are the central ones, each within the proven
-// relative error that the walk and the convolution's roundings accumulate
-// (Distribution::error), and what the windows leave out is bounded by
-// their edges (Missing, in the .cpp) and checked by every sum. A tail at
+// and rescaled by a power of two (a few small strata are convolved whole).
+// At the tilt where the mean of S is the point of interest (the observed
+// sum; the opposite tail's edge; a bound), the terms that carry a tail are
+// the central ones, each within the proven relative error that the walk
+// and the convolution's roundings accumulate (Distribution::error), and
+// what the windows leave out is bounded by their edges (Missing, in the
+// .cpp) and checked by every sum. A tail at
 // psi = 1 is the tilted terms times e^(-t x), summed from the point
 // outward: the factor falls along the sum, so the sum keeps its relative
 // accuracy however small the tail.
