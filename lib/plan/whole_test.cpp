@@ -119,10 +119,13 @@ StrataStatus StrataTest(const std::uint64_t* counts, std::size_t k, const Ask& a
   }
   {
     Stratified test(strata, n, mirror);
+    StrataTails t;
     if ((want & kTailValues) != 0) {
-      StrataTails t;
       test.Tails(two_sided, &t);
       if (tie != nullptr) *tie = t.tie;
+    }
+    // A refused test's values are not computed: nothing more is asked of it.
+    if ((want & kTailValues) != 0 && test.status() == StrataStatus::kOk) {
       auto of = [&](PValueKind which) {
         switch (which) {
           case PValueKind::kLess:
@@ -152,7 +155,7 @@ StrataStatus StrataTest(const std::uint64_t* counts, std::size_t k, const Ask& a
         v.central = smaller.whole || LogPValue(twice).hi >= 0 ? AccuratePValue{DD(0.0), DD(1.0), true} : twice;
       }
     }
-    if ((want & kRoots) != 0) {
+    if ((want & kRoots) != 0 && test.status() == StrataStatus::kOk) {
       const Interval interval = IntervalOf(ask.alternative);
       const double alpha = 1 - ask.conf_level;
       if ((want & kWantOddsRatio) != 0) v.odds_ratio = test.Estimate();
