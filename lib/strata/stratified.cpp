@@ -44,6 +44,9 @@ constexpr double kAccept = 0x1p-50;
 constexpr std::size_t kWholeStrata = 11;
 constexpr std::uint64_t kWholeSupport = 1024;
 constexpr double kWholeTrim = 0x1p-1000;
+// The running distribution's floor, relative to its largest, for windows
+// cut at `cut`: deeper than deep, the whole supports.
+double TrimBelow(double cut) { return cut < kDeepCut ? kWholeTrim : kTrim; }
 // Up to this many strata the first distribution is built at the
 // Mantel-Haenszel estimate and serves the estimate too; beyond, the
 // strata's moments give the estimate, and the distribution is built at it
@@ -166,7 +169,7 @@ bool Holds(const Distribution& d, std::uint64_t x) {
 // the cut plus the others' largest, and above it sums down to the cut plus
 // the others' smallest (reach).
 // The largest stratum's bound times their number, one exponential. Trimmed
-// terms were below d.trim of a largest term and grow at most
+// terms were below TrimBelow(d.cut) of a largest term and grow at most
 // e^(|delta| length).
 double Missing(const Distribution& d, std::size_t k, double delta, std::uint64_t from, std::uint64_t to) {
   const double up = dd::ExpToDouble(DD(delta)), down = 1 / up;
@@ -190,7 +193,7 @@ double Missing(const Distribution& d, std::size_t k, double delta, std::uint64_t
     }
   }
   const double spread = std::fabs(delta) * static_cast<double>(d.length);
-  const double trimmed = d.trimmed * d.trim * (spread < 700 ? dd::ExpToDouble(DD(spread)) : 0x1p1000);
+  const double trimmed = d.trimmed * TrimBelow(d.cut) * (spread < 700 ? dd::ExpToDouble(DD(spread)) : 0x1p1000);
   return static_cast<double>(k) * dd::ExpToDouble(DD(most)) + trimmed;
 }
 
@@ -311,16 +314,19 @@ bool MirrorClosed(const Stratum* strata, std::size_t k, std::uint64_t* scratch) 
 
 Stratified::Stratified(const Stratum* strata, std::size_t k, bool mirror)
     : strata_(strata), k_(k), mirror_(mirror) {
-  bool whole = k >= 2 && k <= kWholeStrata;
-  std::uint64_t support = 0;
+  std::uint64_t support = 0;  // the values of the strata's cells, counted to past kWholeSupport
   for (std::size_t i = 0; i < k; ++i) {
     s_ += strata[i].a;
     lo_ += strata[i].lo;
     hi_ += strata[i].hi;
-    const std::uint64_t values = strata[i].hi - strata[i].lo;  // less one
-    whole = whole && values < kWholeSupport && (support += values + 1) <= kWholeSupport;
+    if (support <= kWholeSupport) {
+      const std::uint64_t values = strata[i].hi - strata[i].lo + 1;
+      support = values <= kWholeSupport - support ? support + values : kWholeSupport + 1;
+    }
   }
-  if (whole) first_cut_ = std::ldexp(1.0, -static_cast<int>(900 / k));
+  if (k >= 2 && k <= kWholeStrata && support <= kWholeSupport) {
+    first_cut_ = std::ldexp(1.0, -static_cast<int>(900 / k));
+  }
 }
 
 Stratified::~Stratified() {
@@ -361,6 +367,16 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
   *ref = mode;
   *log_ref = w.log_ref;
   std::size_t n = 0;
+  // Each term into window_, counted against the test's bound on them.
+  auto push = [&](double term) {
+    if (n == window_.size && !Reserve(&window_, 2 * n + 64)) return false;
+    window_.p[n++] = term;
+    if (++terms_ > kMaxTerms) {
+      status_ = StrataStatus::kTooWide;
+      return false;
+    }
+    return true;
+  };
   auto walk = [&](int dir) {
     std::uint64_t x = mode;
     double term = 1;
@@ -381,28 +397,16 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
         if (beyond != nullptr) beyond[dir > 0 ? 1 : 0] = (term > 0x1p-1000 ? term : 0x1p-1000) * (1 + 0x1p-40);
         break;
       }
-      if (n == window_.size && !Reserve(&window_, 2 * n + 64)) return false;
-      window_.p[n++] = term;
-      if (n % 4096 == 0 && terms_ + static_cast<double>(n) > kMaxTerms) {
-        status_ = StrataStatus::kTooWide;
-        return false;
-      }
+      if (!push(term)) return false;
     }
     return true;
   };
   if (!walk(-1)) return false;
   const std::size_t down = n;
   std::reverse(window_.p, window_.p + down);
-  if (n == window_.size && !Reserve(&window_, 2 * n + 64)) return false;
-  window_.p[n++] = 1.0;
-  if (!walk(+1)) return false;
+  if (!push(1.0) || !walk(+1)) return false;
   *first = mode - down;
   *length = n;
-  terms_ += static_cast<double>(n);
-  if (terms_ > kMaxTerms) {
-    status_ = StrataStatus::kTooWide;
-    return false;
-  }
   return true;
 }
 
@@ -520,7 +524,6 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
   d->refs = 0;
   d->log_base = DD(0.0);
   d->cut = cut;
-  d->trim = cut < kDeepCut ? kWholeTrim : kTrim;  // deeper than deep: the whole supports
   d->trimmed = 0;
   {
     Buffer b{d->edges, d->edge_capacity};
@@ -578,12 +581,12 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
     std::swap(d->capacity, spare_.size);
     d->length = need;
     d->error += kWindowError + static_cast<double>(na + 1) * kU;
-    // Trimmed below d->trim of the largest, which is scaled into [1, 2).
+    // Trimmed below TrimBelow(cut) of the largest, which is scaled into [1, 2).
     std::size_t top = 0;
     for (std::size_t i = 1; i < d->length; ++i) {
       if (d->v[i] > d->v[top]) top = i;
     }
-    const double floor = d->v[top] * d->trim;
+    const double floor = d->v[top] * TrimBelow(cut);
     std::size_t from = 0, to = d->length;
     while (d->v[from] < floor) ++from;
     while (d->v[to - 1] < floor) --to;

@@ -109,7 +109,6 @@ struct Distribution {
   double* edges = nullptr;
   std::size_t edge_capacity = 0;
   double trimmed = 0;  // terms trimmed from the running distribution
-  double trim = 0;     // the running distribution's floor, relative to its largest
 };
 
 // The computation for one set of strata (at least two of them): the
@@ -153,7 +152,7 @@ class Stratified {
   std::uint64_t s_ = 0, lo_ = 0, hi_ = 0;
   StrataStatus status_ = StrataStatus::kOk;
   double work_ = 0;   // multiply-adds so far
-  double terms_ = 0;  // window terms so far
+  double terms_ = 0;  // window terms so far (kMaxTerms)
   Buffer window_, spare_;
   Distribution d0_;      // near the estimate (or near the end)
   // Elsewhere, as needed: each value starts from d0_ alone, whatever was
