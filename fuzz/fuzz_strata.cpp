@@ -2,7 +2,9 @@
 // stratified test, against its own invariants.
 //
 // Each four bytes are a stratum (counts 0 to 255, scaled by 1, 4 or 16
-// by the first byte), at most 16 strata. Checked, every field and both
+// by the first byte, or with 2^40 added to d: a small row beside a huge
+// one), at most 16 strata; the first byte picks the level too. Checked,
+// every field and both
 // alternatives: every p-value in [0, 1] (its logarithm at most 0); less +
 // greater at least 1 (their overlap is P(S = s)); each mid-p value below its
 // p-value; the estimate within its interval; one stratum the one-table
@@ -32,9 +34,10 @@ bool Near(double x, double y) {
   return std::fabs(x - y) <= 1e-9 * std::fabs(y);
 }
 
-TestValues Run(const std::uint64_t* counts, std::size_t k, Alternative alternative) {
+TestValues Run(const std::uint64_t* counts, std::size_t k, Alternative alternative, double level) {
   Ask ask;
   ask.alternative = alternative;
+  ask.conf_level = level;
   ask.want = kWantP | kWantMidP | kWantLess | kWantGreater | kWantTwoSided | kWantCentral | kWantOddsRatio |
              kWantCiLow | kWantCiHigh | kWantMhOddsRatio;
   TestValues v;
@@ -46,18 +49,23 @@ TestValues Run(const std::uint64_t* counts, std::size_t k, Alternative alternati
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 5) return 0;
-  const std::uint64_t scale = data[0] % 3 == 0 ? 1 : data[0] % 3 == 1 ? 4 : 16;
+  const unsigned shape = data[0] % 4;
+  const std::uint64_t scale = shape == 1 ? 4 : shape == 2 ? 16 : 1;
+  const double levels[4] = {0.95, 0.5, 0.999999, 0.9999999999999};
+  const double level = levels[data[0] / 4 % 4];
   std::size_t k = (size - 1) / 4;
   if (k > 16) k = 16;
   std::uint64_t counts[64], mirrored[64];
-  for (std::size_t i = 0; i < 4 * k; ++i) counts[i] = data[1 + i] * scale;
+  for (std::size_t i = 0; i < 4 * k; ++i) {
+    counts[i] = data[1 + i] * scale + (shape == 3 && i % 4 == 3 ? std::uint64_t{1} << 40 : 0);
+  }
   for (std::size_t i = 0; i < k; ++i) {
     const std::uint64_t* c = counts + 4 * i;
     std::uint64_t* m = mirrored + 4 * i;
     m[0] = c[2], m[1] = c[3], m[2] = c[0], m[3] = c[1];
   }
   for (const Alternative alternative : {Alternative::kLess, Alternative::kTwoSided}) {
-    const TestValues v = Run(counts, k, alternative), w = Run(mirrored, k, alternative);
+    const TestValues v = Run(counts, k, alternative, level), w = Run(mirrored, k, alternative, level);
     for (const AccuratePValue* p : {&v.test.p, &v.mid_p, &v.less, &v.greater, &v.two_sided, &v.central}) {
       if (!(P(*p) >= 0 && P(*p) <= 1) || LogPValue(*p).hi > 0x1p-40) Fail("a p-value out of [0, 1]", P(*p), 0);
     }
@@ -76,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (k == 1) {
       Ask ask;
       ask.alternative = alternative;
+      ask.conf_level = level;
       ask.want = kWantP | kWantMidP | kWantLess | kWantGreater | kWantTwoSided | kWantCentral | kWantOddsRatio |
                  kWantCiLow | kWantCiHigh;
       TestValues one;

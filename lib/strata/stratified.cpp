@@ -72,6 +72,16 @@ constexpr double kEdge = 0x1p-80;
 
 double Count(std::uint64_t v) { return static_cast<double>(v); }
 
+// ln(num / den) for positive normal num and den: LogToDouble takes normal
+// doubles only, so where the quotient leaves them (a tail beside a whole
+// beyond 2^1022 of it), the difference of their logarithms.
+double LogQuotient(double num, double den) {
+  const double q = num / den;
+  return q >= std::numeric_limits<double>::min() && q <= std::numeric_limits<double>::max()
+             ? dd::LogToDouble(q)
+             : dd::LogToDouble(num) - dd::LogToDouble(den);
+}
+
 double Signed(std::uint64_t x, std::uint64_t y) {  // x - y
   return x >= y ? Count(x - y) : -Count(y - x);
 }
@@ -892,13 +902,16 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
     // its windows leave out at t is below kAccept of the tail. Far from the
     // root it may serve for the sign alone (all the search needs there):
     // the tail's value, even with all that is left out added to it or to
-    // the whole, a factor e beyond alpha.
-    auto tries = [&](const Distribution& dist) {
+    // the whole, a factor e beyond alpha. The last distribution tried, the
+    // deepest at t itself, serves where a window ends short of the sums'
+    // negligible terms too (s in the far tail at t, beside a window's
+    // edge): what the windows leave out is bounded all the same.
+    auto tries = [&](const Distribution& dist, bool last) {
       if (dist.length == 0 || !Holds(dist, s_)) return false;
       const double delta = t - dist.t;
       below = SumSide(dist, s_, -1, delta, lo_, hi_);
       above = SumSide(dist, s_, +1, delta, lo_, hi_);
-      if (!below.complete || !above.complete) return false;
+      if (!last && !(below.complete && above.complete)) return false;
       const double b0 = below.total.Value(), a0 = above.total.Value();
       const double tail = side > 0 ? 1 + a0 : 1 + b0, whole = 1 + a0 + b0;
       if (!std::isfinite(whole)) return false;
@@ -907,13 +920,17 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
       const double in_tail = (side > 0 ? Missing(dist, k_, delta, s_, hi_) : Missing(dist, k_, delta, lo_, s_)) * whole;
       const double in_whole = Missing(dist, k_, delta, lo_, hi_);
       if (in_tail + in_whole * tail <= kAccept * tail) return true;
-      const double most = dd::LogToDouble((tail + in_tail) / whole), least = dd::LogToDouble(tail / (whole * (1 + in_whole)));
-      return most < log_alpha - 1 || least > log_alpha + 1;
+      // Unbounded (a window's edge does not fall), no sign either.
+      const double most_tail = tail + in_tail, least_whole = whole * (1 + in_whole);
+      if (!(most_tail <= std::numeric_limits<double>::max() && least_whole <= std::numeric_limits<double>::max())) {
+        return false;
+      }
+      return LogQuotient(most_tail, whole) < log_alpha - 1 || LogQuotient(tail, least_whole) > log_alpha + 1;
     };
-    if (tries(d0_)) {
+    if (tries(d0_, false)) {
       d = &d0_;
-    } else if (tries(other_) || (Build(t, &other_, kShallowCut) && tries(other_)) ||
-               (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_))) {
+    } else if (tries(other_, false) || (Build(t, &other_, kShallowCut) && tries(other_, false)) ||
+               (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_, true))) {
       d = &other_;
     }
     if (d == nullptr && status_ == StrataStatus::kOk && other_.length > 0 && !Holds(other_, s_)) {
@@ -940,7 +957,7 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
       c0 = 1 + b0, c1 = -below.first, c2 = below.second;
     }
     const double mean_all = t1 / t0, mean_tail = c1 / c0;
-    const double g = dd::LogToDouble(c0 / t0);
+    const double g = LogQuotient(c0, t0);
     const double dg = mean_tail - mean_all;
     const double d2g = (c2 / c0 - mean_tail * mean_tail) - (t2 / t0 - mean_all * mean_all);
     *value = side * (g - log_alpha);
