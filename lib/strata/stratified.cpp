@@ -169,6 +169,10 @@ DD LogMass(const Distribution& d, std::uint64_t x) {
   return dd::Add(r, d.log_base);
 }
 
+// x less the mean of S at d's tilt, exact in the integers' part: S may lie
+// near 2^63, where a double spaces its values by up to 2,048.
+double Deviation(const Distribution& d, std::uint64_t x) { return Signed(x, d.top) - d.mean; }
+
 bool Holds(const Distribution& d, std::uint64_t x) {
   return d.length > 0 && x >= d.first && x - d.first < d.length;
 }
@@ -621,7 +625,8 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
   }
   const double mean = m1 / s0;
   d->total = s0;
-  d->mean = Count(d->first + top) + mean;
+  d->top = d->first + top;
+  d->mean = mean;
   const double var = m2 / s0 - mean * mean;
   d->sd = var > 0 ? std::sqrt(var) : 0;
   return true;
@@ -673,7 +678,7 @@ Distribution* Stratified::Centred(std::uint64_t x, std::uint64_t to, const Distr
   // needs it only near x), then at the tilt that does.
   const double var = from.sd * from.sd;
   if (x != lo_ && x != hi_ && var > 0) {
-    const double guess = from.t + (Count(x) - from.mean) / var;
+    const double guess = from.t + Deviation(from, x) / var;
     if (status_ != StrataStatus::kOk || !Build(guess, &far_, kShallowCut)) return nullptr;
     if (Serves(far_, x, to)) return &far_;
   }
@@ -820,18 +825,19 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   // ln P(x) - ln P(s) is about -t (x - s) - ((x - mu)^2 - (s - mu)^2) / 2V,
   // zero again at 2 mu - s - 2 t V.
   std::uint64_t not_counted = far > 0 ? s_ + 1 : s_ - 1;  // known: r_up or r_down above the error
-  double guess = 2 * d->mean - Count(s_) - 2 * d->t * d->sd * d->sd;
-  auto clamp_to = [&](double g) {
-    // strictly beyond not_counted, at most the end
-    const double lo = Count(not_counted), hi = Count(end);
-    if (far > 0) {
-      if (!(g > lo)) return not_counted + 1;
-      if (g >= hi) return end;
-      return static_cast<std::uint64_t>(std::ceil(g));
+  // from + by, rounded towards `far`, strictly beyond not_counted and at
+  // most the end: in distances from not_counted, so that a step of a few
+  // tables moves S near 2^63 too.
+  auto clamp_to = [&](std::uint64_t from, double by) {
+    const std::uint64_t room = far > 0 ? end - not_counted : not_counted - end;
+    const double ahead = far * (Signed(from, not_counted) + by);
+    std::uint64_t k = 1;
+    if (room == 0 || ahead >= Count(room)) {
+      k = room;
+    } else if (ahead > 1) {
+      k = std::min(room, static_cast<std::uint64_t>(std::ceil(ahead)));
     }
-    if (!(g < lo)) return not_counted - 1;
-    if (g <= hi) return end;
-    return static_cast<std::uint64_t>(std::floor(g));
+    return far > 0 ? not_counted + k : not_counted - k;
   };
   Probe p{};
   if (not_counted == end) {  // s + far is the end, and not counted
@@ -840,9 +846,10 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
     out->tie = TieRule::kSeparated;
     return;
   }
-  std::uint64_t x = clamp_to(guess);
+  std::uint64_t x = clamp_to(s_, -2 * Deviation(*d, s_) - 2 * d->t * d->sd * d->sd);
   std::uint64_t counted_at = 0;
   bool found = false;
+  double stride = 0;  // the last step short of the mode
   for (int iteration = 0; iteration < 200; ++iteration) {
     if (!probe(x, x, &p)) return;
     if (!p.counted) {
@@ -854,18 +861,34 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
     }
     // The next: Newton's step on the log-mass from x (its slope at x is
     // -t - (x - mean) / V at the distribution's tilt), or the neighbour of
-    // the counted edge where the step would not move.
+    // the counted edge where the step would not move. Short of the mode,
+    // where the log-mass still rises towards `far`, a standard deviation
+    // on, doubled at each such step after the first: the mode may lie
+    // thousands of them on (s far in its tail, the variance at its tilt
+    // far below the one at psi = 1).
     const Distribution& dist = *p.dist;
     const double var = dist.sd * dist.sd > 0 ? dist.sd * dist.sd : 1;
-    const double slope = -dist.t - (Count(x) - dist.mean) / var;
+    const double slope = -dist.t - Deviation(dist, x) / var;
     const double ell = p.ell.hi - p.tol;
-    double next = Count(x) - ell / slope;
-    std::uint64_t nx = (slope != 0 && far * slope < 0) ? clamp_to(next) : clamp_to(Count(x) + far * dist.sd);
+    std::uint64_t nx;
+    if (slope != 0 && far * slope < 0) {
+      nx = clamp_to(x, -ell / slope);
+      stride = 0;
+    } else {
+      stride = stride > 0 ? 2 * stride : dist.sd;
+      nx = clamp_to(x, far * stride);
+    }
     if (found && !beyond(counted_at, nx)) nx = far > 0 ? counted_at - 1 : counted_at + 1;
     if (found && nx == not_counted) break;  // counted_at is the edge
     if (found && beyond(nx, counted_at)) nx = far > 0 ? counted_at - 1 : counted_at + 1;
     if (nx == not_counted) break;
     x = nx;
+  }
+  // Closed: the counted edge next to a table not counted, or none counted
+  // up to the end. Otherwise no value rather than a wrong one.
+  if (found ? counted_at != (far > 0 ? not_counted + 1 : not_counted - 1) : not_counted != end) {
+    status_ = StrataStatus::kTooWide;
+    return;
   }
   if (!found) {  // no table beyond the mode is as improbable
     out->two_sided = AccuratePValue{lp, own, false};

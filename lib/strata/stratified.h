@@ -98,7 +98,8 @@ struct Distribution {
   int exponent = 0;
   DD log_base = DD(0.0);  // the sum of ln P(X_k = mode_k)
   double error = 0;
-  double mean = 0, sd = 0;  // of S at t
+  std::uint64_t top = 0;    // S at the largest term
+  double mean = 0, sd = 0;  // of S at t, the mean less top (Deviation)
   double total = 0;         // the sum of v
   double cut = 0;           // each window's edge, relative to its mode
   // What the windows leave out, stratum by stratum: beyond each edge, ln of

@@ -15,7 +15,9 @@ sets (exact ties), and sets R cannot compute. Bounds as for one table:
 p-values 1e-12 relative (ln p 1e-12 relative below 1e-300), never 0;
 or, ci-low, ci-high 1e-10 relative (0, inf and nan exactly); mh-or 1e-15.
 K = 1 lines also equal the one-table output byte for byte, and each field
-asked alone is the same bytes as among all of them.
+asked alone is the same bytes as among all of them. Beyond the model's
+reach (s thousands of standard deviations out, S near 2^61), the two-sided
+value against the tails at s and at the opposite edge (check_far_edges).
 Exit status 77 (skipped) without gmpy2.
 """
 import itertools
@@ -236,6 +238,59 @@ FIXED = [
 ]
 
 
+# Far tails, beyond the exact model's reach: the opposite tail's edge (the
+# first x beyond the mode with P(x) <= P(s)) found here by bisection on
+# P(x), twice the smaller tail at x less its mid-p value, from the tool's
+# one-sided tails alone; the two-sided value must be the tail at s plus
+# the opposite one from that edge. Each set also with its rows exchanged
+# (S reflected).
+FAR = [
+    [(596007, 61817, 85984, 0), (1803, 161620, 7840, 702834), (18916, 10555, 12312, 7093),
+     (6398, 577948, 3226, 291444), (0, 479125, 689438, 177081)],  # the mode ~3,000 sd (at s's tilt) on
+    [(2217776341469077768, 88066667744616184, 2, 0), (0, 2000, 2000, 0), (40, 40, 40, 40)],  # S near 2^61
+]
+
+
+def check_far_edges(tool):
+    failures = 0
+    def line(strata, x):  # the strata with the first ones' cells moved so that S = x
+        rest, out = x - sum(t[0] for t in strata), []
+        for a, b, c, d in strata:
+            na = min(min(a + b, a + c), max(max(0, a - d), a + rest))
+            rest -= na - a
+            out += [na, a + b - na, a + c - na, d - a + na]
+        return " ".join(map(str, out)) + "\n"
+    def ask(strata, xs, alternative, fields):
+        out = subprocess.run([tool, "-bpsa", alternative, "--fields=" + fields],
+                             input="".join(line(strata, x) for x in xs),
+                             capture_output=True, text=True, check=True).stdout.splitlines()
+        return [[mpfr(f) for f in row.split("\t")] for row in out]
+    def mass(strata, xs):
+        return [2 * (l - ml) if l < g else 2 * (g - mg) for (l, ml, g), (mg,) in
+                zip(ask(strata, xs, "less", "less,mid-p,greater"), ask(strata, xs, "greater", "mid-p"))]
+    for strata in FAR + [[(c, d, a, b) for a, b, c, d in st] for st in FAR]:
+        s = sum(t[0] for t in strata)
+        less, greater, two = ask(strata, [s], "two-sided", "less,greater,two-sided")[0]
+        up = less < greater  # the opposite tail lies above s
+        far = sum(min(a + b, a + c) if up else max(0, a - d) for a, b, c, d in strata)
+        side, p_s = ("greater" if up else "less"), mass(strata, [s])[0]
+        want = less if up else greater
+        grid = [s + (far - s) * i // 64 for i in range(65)]
+        inside, outside = max(zip(mass(strata, grid), grid))[1], far  # P(inside) > P(s) >= P(outside)
+        if mass(strata, [far])[0] <= p_s:  # an opposite tail
+            while abs(outside - inside) > 1:
+                mid = (inside + outside) // 2
+                if mass(strata, [mid])[0] > p_s:
+                    inside = mid
+                else:
+                    outside = mid
+            want += ask(strata, [outside], side, side)[0][0]
+        if not abs(two - want) <= 1e-12 * want:
+            failures += 1
+            print(f"far two-sided: {two!r} want {want!r} strata {strata}")
+    return len(FAR) * 2, failures
+
+
 def run(tool, alternative, fmt, sets):
     text = "".join(" ".join(str(v) for t in st for v in t) + "\n" for st in sets)
     out = subprocess.run([tool, "-b" + fmt + "sa", alternative, "--fields=" + FIELDS,
@@ -250,7 +305,8 @@ def main():
     checks = check_model()
     rnd = random.Random(27)
     sets = FIXED + [random_strata(rnd, i) for i in range(count)]
-    failures = 0
+    far_checks, failures = check_far_edges(tool)
+    checks += far_checks
     models = []
     for st in sets:
         lo, c = convolve(st)
