@@ -338,9 +338,8 @@ Stratified::Stratified(const Stratum* strata, std::size_t k, bool mirror)
       support = values <= kWholeSupport - support ? support + values : kWholeSupport + 1;
     }
   }
-  if (k >= 2 && k <= kWholeStrata && support <= kWholeSupport) {
-    first_cut_ = std::ldexp(1.0, -static_cast<int>(900 / k));
-  }
+  whole_ = k >= 2 && k <= kWholeStrata && support <= kWholeSupport;
+  if (whole_) first_cut_ = std::ldexp(1.0, -static_cast<int>(900 / k));
 }
 
 Stratified::~Stratified() {
@@ -352,6 +351,7 @@ Stratified::~Stratified() {
   std::free(far_.edges);
   std::free(d0_.edges);
   std::free(other_.edges);
+  std::free(exact_);
 }
 
 bool Stratified::Reserve(Buffer* b, std::size_t n) {
@@ -651,6 +651,94 @@ void Stratified::Start() {
   if (status_ == StrataStatus::kOk) Build(t, &d0_, first_cut_);
 }
 
+// Whether P(S = x) is above (+1) or below (-1) P(S = y), where the
+// doubles' error leaves it open: 0 where it stays open. For a few strata
+// (at most kWholeStrata, their windows below kWholeSupport terms in all)
+// the weights of S at psi = 1, relative to the strata's modes, in
+// double-double: each weight its neighbour times the ratio of cell
+// products (three operations within 2^-102 each, and the product), within
+// 1023 2^-100 < 2^-90 of its value, relative; each term of the convolution
+// a product of K <= 11 of them and a sum of at most 1024 positive terms,
+// within 11 (2^-90 + 2^-102) + 11 1024 2^-104 < 2^-86. Each window runs
+// from the mode until its weights fall below 2^-200, or 2^-(900/K) where
+// that is higher, so that every product stays within the double-doubles'
+// range (2^-900 up); beyond, the weights fall at least as fast as the last
+// ratio q, so what a window leaves out is at most the first weight cut
+// over 1 - q, and what the convolution leaves out, anywhere, at most the
+// sum over the strata of that times the others' totals (missing). The two
+// differ where they are more than 2^-80 of their sum and twice that apart.
+int Stratified::Order(std::uint64_t x, std::uint64_t y) {
+  if (exact_state_ == 0) {
+    exact_state_ = -1;
+    if (k_ > kWholeStrata) return 0;
+    DD* buffer = static_cast<DD*>(std::malloc(3 * kWholeSupport * sizeof(DD)));
+    if (buffer == nullptr) return 0;
+    exact_ = buffer;
+    DD *total = buffer, *next = buffer + kWholeSupport, *w = buffer + 2 * kWholeSupport;
+    const double floor = std::max(0x1p-200, std::ldexp(1.0, -static_cast<int>(900 / k_)));
+    std::size_t have = 1;
+    std::uint64_t first = 0;
+    total[0] = DD(1.0);
+    double product = 1, missing = 0;  // the totals so far, and what they leave out
+    for (std::size_t k = 0; k < k_; ++k) {
+      const Stratum& st = strata_[k];
+      const std::uint64_t mode = ModeAt(st, WeightsAt(st.m, st.lo, DD(0.0), 0));
+      double beyond = 0;  // what the window leaves out, relative to the mode
+      std::size_t n = 1, at = kWholeSupport / 2;  // w[at] is the mode's weight; the window w[from .. from + n)
+      std::size_t from = at;
+      w[at] = DD(1.0);
+      for (int dir : {-1, +1}) {
+        DD weight(1.0);
+        for (std::uint64_t v = mode; dir < 0 ? v > st.lo : v < st.hi; v = dir < 0 ? v - 1 : v + 1) {
+          // P(v + dir) / P(v): a d / ((b + 1)(c + 1)) down, b c / ((a + 1)(d + 1)) up.
+          const std::array<std::uint64_t, 4> c = CellsAt(st.m, v);
+          const DD num = dir < 0 ? dd::Mul(dd::FromUint64(c[0]), dd::FromUint64(c[3]))
+                                 : dd::Mul(dd::FromUint64(c[1]), dd::FromUint64(c[2]));
+          const DD den = dir < 0 ? dd::Mul(dd::FromUint64(c[1] + 1), dd::FromUint64(c[2] + 1))
+                                 : dd::Mul(dd::FromUint64(c[0] + 1), dd::FromUint64(c[3] + 1));
+          const DD q = dd::Div(num, den);
+          weight = dd::Mul(weight, q);
+          if (!(weight.hi >= floor)) {
+            if (!(q.hi < 1)) return 0;
+            beyond += weight.hi / (1 - q.hi) * (1 + 0x1p-40);
+            break;
+          }
+          if (n == kWholeSupport / 2 || have + n > kWholeSupport) return 0;
+          if (dir < 0) {
+            w[--from] = weight;
+          } else {
+            w[from + n] = weight;
+          }
+          ++n;
+        }
+      }
+      double sum = 0;
+      for (std::size_t j = 0; j < n; ++j) sum += w[from + j].hi;
+      sum = sum * (1 + 0x1p-40) + beyond;
+      missing = missing * sum + product * beyond;
+      product *= sum;
+      first += mode - (at - from);
+      for (std::size_t i = 0; i < have + n - 1; ++i) next[i] = DD(0.0);
+      for (std::size_t i = 0; i < have; ++i) {
+        for (std::size_t j = 0; j < n; ++j) next[i + j] = dd::Add(next[i + j], dd::Mul(total[i], w[from + j]));
+      }
+      std::swap(total, next);
+      have += n - 1;
+    }
+    if (total != exact_) std::memcpy(exact_, total, have * sizeof(DD));
+    exact_first_ = first, exact_length_ = have, exact_missing_ = missing;
+    exact_state_ = 1;
+  }
+  if (exact_state_ < 0 || x < exact_first_ || y < exact_first_ || x - exact_first_ >= exact_length_ ||
+      y - exact_first_ >= exact_length_) {
+    return 0;
+  }
+  const DD px = exact_[x - exact_first_], py = exact_[y - exact_first_];
+  const double apart = 0x1p-80 * (px.hi + py.hi) + 2 * exact_missing_;
+  const double diff = dd::Sub(px, py).hi;
+  return diff > apart ? +1 : -diff > apart ? -1 : 0;
+}
+
 // Whether d's term at x is accurate, and with it d's terms from x to `to`
 // at psi = 1, e^(-t (y - x)) times their own: where those weights fall,
 // as Covers; where they grow, the mass left out there, so reweighted,
@@ -763,18 +851,21 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   };
   const bool has_up = s_ < hi_ && i0 + 1 < d->length, has_down = s_ > lo_ && i0 > 0;
   const double r_up = has_up ? log_ratio(+1) : -1, r_down = has_down ? log_ratio(-1) : -1;
+  // A neighbour within the error: more probable, less, or still tied (0).
+  const int up_order = has_up && std::fabs(r_up) <= near_error ? Order(s_ + 1, s_) : r_up > 0 ? +1 : -1;
+  const int down_order = has_down && std::fabs(r_down) <= near_error ? Order(s_ - 1, s_) : r_down > 0 ? +1 : -1;
   int far;  // the direction of the opposite tail
-  if (r_up > near_error) {
+  if (up_order > 0) {
     far = +1;
-  } else if (r_down > near_error) {
+  } else if (down_order > 0) {
     far = -1;
   } else {
     // s is a mode: every table is at most as probable; a neighbour within
-    // the error is tied.
+    // the error, and not ordered, is tied.
     out->two_sided = kOne;
     double tied = 1;
-    if (has_up && std::fabs(r_up) <= near_error) tied += dd::ExpToDouble(DD(r_up));
-    if (has_down && std::fabs(r_down) <= near_error) tied += dd::ExpToDouble(DD(r_down));
+    if (has_up && up_order == 0) tied += dd::ExpToDouble(DD(r_up));
+    if (has_down && down_order == 0) tied += dd::ExpToDouble(DD(r_down));
     out->mid_two_sided = AccuratePValue{DD(0.0), dd::Sub(DD(1.0), dd::Mul(p0, DD(tied / 2))), false};
     out->tie = TieRule::kNone;
     return;
@@ -804,6 +895,7 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
     DD ell;
     double tol;
     const Distribution* dist;
+    int order;  // P(x) above (+1) or below (-1) P(s), 0 tied within the error
     bool counted;
   };
   const Distribution* last = d;
@@ -818,7 +910,8 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
     p->ell = dd::Sub(LogMass(*dist, x), lp);
     p->tol = d->error + dist->error + 0x1p-90 * (1 + std::fabs(lp.hi));
     p->dist = dist;
-    p->counted = p->ell.hi <= p->tol;
+    p->order = std::fabs(p->ell.hi) <= p->tol ? Order(x, s_) : p->ell.hi > 0 ? +1 : -1;
+    p->counted = p->order <= 0;
     return true;
   };
   // From the Gaussian picture at d's tilt t, mean mu and variance V:
@@ -899,7 +992,7 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   if (!probe(counted_at, end, &p)) return;
   const Distribution& edge = *p.dist;
   const Side far_side = SumSide(edge, counted_at, far, -edge.t, lo_, hi_);
-  const bool tied = p.ell.hi >= -p.tol;
+  const bool tied = p.order == 0;
   const DD scale = dd::Exp(p.ell);
   const DD far_sum = dd::Add(DD(1.0), far_side.total.Pair());
   out->two_sided = AccuratePValue{lp, dd::Add(own, dd::Mul(scale, far_sum)), false};

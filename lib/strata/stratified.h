@@ -146,6 +146,7 @@ class Stratified {
   Distribution* Centred(std::uint64_t x, std::uint64_t to, const Distribution& from);
   bool Build(double t, Distribution* d, double cut);
   void Start();
+  int Order(std::uint64_t x, std::uint64_t y);
 
   const Stratum* strata_;
   std::size_t k_;
@@ -166,6 +167,14 @@ class Stratified {
   double estimate_variance_ = 0;  // S's variance there, where known
   double first_cut_ = 0x1p-80;  // d0_'s windows' edge (deeper for small strata)
   std::uint64_t moment_refs_ = 0;  // the strata's modes in the last Moments
+  bool whole_ = false;  // a few small strata: convolved whole at first
+  // Order's weights of S: exact_first_ + i at exact_[i], what they leave
+  // out at most exact_missing_ anywhere.
+  DD* exact_ = nullptr;
+  std::uint64_t exact_first_ = 0;
+  std::size_t exact_length_ = 0;
+  double exact_missing_ = 0;
+  int exact_state_ = 0;  // 0 not yet computed, 1 computed, -1 out of reach
 };
 
 #endif  // FISHER2X2_STRATA_STRATIFIED_H

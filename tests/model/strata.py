@@ -235,6 +235,8 @@ FIXED = [
      (1, 18, 15, 1), (2, 19, 24, 7)],  # the opposite tail summed where its weights grow
     [(1, 49, 104, 99999896), (4, 35, 0, 14), (2, 24, 1, 10)],  # the bound's search where s is at a window's edge
     [(8, 2305843009213693944, 0, 6), (0, 3518, 85, 8999999915), (0, 2000000, 241, 1999759)],  # a bound unbounded
+    [(3, 10**15, 5, 10**15 + 11), (2, 10**15 + 7, 6, 10**15 - 3)],  # the edge 2e-14 below s: ordered in double-double
+    [(0, 9, 24, 196198992186711344), (15, 14, 15, 16)],  # s's neighbour 1e-15 below it
 ]
 
 
