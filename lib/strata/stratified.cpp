@@ -917,7 +917,7 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   // From the Gaussian picture at d's tilt t, mean mu and variance V:
   // ln P(x) - ln P(s) is about -t (x - s) - ((x - mu)^2 - (s - mu)^2) / 2V,
   // zero again at 2 mu - s - 2 t V.
-  std::uint64_t not_counted = far > 0 ? s_ + 1 : s_ - 1;  // known: r_up or r_down above the error
+  std::uint64_t not_counted = far > 0 ? s_ + 1 : s_ - 1;  // known more probable (up_order, down_order)
   // from + by, rounded towards `far`, strictly beyond not_counted and at
   // most the end: in distances from not_counted, so that a step of a few
   // tables moves S near 2^63 too.
