@@ -24,8 +24,9 @@
 // outward: the factor falls along the sum, so the sum keeps its relative
 // accuracy however small the tail.
 //
-// The windows are the only memory the library allocates; they are freed
-// before the test returns.
+// The windows (and Order's weights, where a near tie is ordered) are the
+// only memory the library allocates; they are freed before the test
+// returns.
 #ifndef FISHER2X2_STRATA_STRATIFIED_H
 #define FISHER2X2_STRATA_STRATIFIED_H
 
