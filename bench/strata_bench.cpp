@@ -18,7 +18,7 @@ int main() {
   ask.alternative = Alternative::kTwoSided;
   ask.want = kWantP | kWantMidP | kWantLess | kWantGreater | kWantTwoSided | kWantCentral | kWantOddsRatio |
              kWantCiLow | kWantCiHigh | kWantMhOddsRatio;
-  long decided[4] = {0, 0, 0, 0}, refused = 0, count = 0;
+  long decided[5] = {0, 0, 0, 0, 0}, refused = 0, count = 0;
   double total = 0, worst = 0;
   std::string line;
   std::vector<std::uint64_t> counts;
@@ -39,7 +39,8 @@ int main() {
     ++decided[static_cast<int>(tie)];
   }
   std::printf("%ld tests: mean %.1f us, worst %.2f ms; refused %ld; two-sided ties: %ld no tie to decide (s a "
-              "mode, or one table), %ld exact mirror, %ld proven apart, %ld counted within the proven error\n",
+              "mode, or one table), %ld exact mirror, %ld proven apart, %ld ordered in double-double, %ld counted "
+              "within the proven error\n",
               count, count > 0 ? total / static_cast<double>(count) * 1e6 : 0.0, worst * 1e3, refused, decided[0],
-              decided[1], decided[2], decided[3]);
+              decided[1], decided[2], decided[4], decided[3]);
 }

@@ -998,7 +998,7 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   out->two_sided = AccuratePValue{lp, dd::Add(own, dd::Mul(scale, far_sum)), false};
   out->mid_two_sided =
       AccuratePValue{lp, dd::Add(dd::Sub(own, DD(0.5)), dd::Mul(scale, dd::Sub(far_sum, DD(tied ? 0.5 : 0.0)))), false};
-  out->tie = tied ? TieRule::kWithinError : TieRule::kSeparated;
+  out->tie = tied ? TieRule::kWithinError : std::fabs(p.ell.hi) <= p.tol ? TieRule::kOrdered : TieRule::kSeparated;
 }
 
 // ln P(S >= s; t) (side +1) or ln P(S <= s; t) (side -1) and its first two

@@ -71,6 +71,7 @@ enum class TieRule {
   kMirror,       // the strata are closed under reflection: exact
   kSeparated,    // the edge's probability is proven different from the observed one
   kWithinError,  // the two lie within the computation's proven error: counted tied
+  kOrdered,      // they lie within it, and are ordered in double-double (Order)
 };
 
 // The computation's bounds: the convolution's multiply-adds of one test,
