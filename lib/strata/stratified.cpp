@@ -42,6 +42,10 @@ constexpr double kAccept = 0x1p-50;
 // missed after any reweighting, so that one distribution serves every
 // tail and bound.
 constexpr std::size_t kWholeStrata = 11;
+// Near ties are ordered in double-double within this many multiply-adds
+// (Order), about 0.1 s, over at most this many terms at a time.
+constexpr double kOrderWork = 2e7;
+constexpr std::size_t kOrderLength = 4096;
 constexpr std::uint64_t kWholeSupport = 1024;
 constexpr double kWholeTrim = 0x1p-1000;
 // The running distribution's floor, relative to its largest, for windows
@@ -338,8 +342,9 @@ Stratified::Stratified(const Stratum* strata, std::size_t k, bool mirror)
       support = values <= kWholeSupport - support ? support + values : kWholeSupport + 1;
     }
   }
-  whole_ = k >= 2 && k <= kWholeStrata && support <= kWholeSupport;
-  if (whole_) first_cut_ = std::ldexp(1.0, -static_cast<int>(900 / k));
+  if (k >= 2 && k <= kWholeStrata && support <= kWholeSupport) {
+    first_cut_ = std::ldexp(1.0, -static_cast<int>(900 / k));
+  }
 }
 
 Stratified::~Stratified() {
@@ -652,39 +657,44 @@ void Stratified::Start() {
 }
 
 // Whether P(S = x) is above (+1) or below (-1) P(S = y), where the
-// doubles' error leaves it open: 0 where it stays open. For a few strata
-// (at most kWholeStrata, their windows below kWholeSupport terms in all)
-// the weights of S at psi = 1, relative to the strata's modes, in
+// doubles' error leaves it open: 0 where it stays open. Where the work
+// stays within kOrderWork multiply-adds (each window, and the running
+// result, at most kOrderLength terms: 192 KiB in all), the weights of S at
+// psi = 1, relative to the strata's modes, in
 // double-double: each weight its neighbour times the ratio of cell
 // products (three operations within 2^-102 each, and the product), within
-// 1023 2^-100 < 2^-90 of its value, relative; each term of the convolution
-// a product of K <= 11 of them and a sum of at most 1024 positive terms,
-// within 11 (2^-90 + 2^-102) + 11 1024 2^-104 < 2^-86. Each window runs
-// from the mode until its weights fall below 2^-200, or 2^-(900/K) where
-// that is higher, so that every product stays within the double-doubles'
-// range (2^-900 up); beyond, the weights fall at least as fast as the last
-// ratio q, so what a window leaves out is at most the first weight cut
-// over 1 - q, and what the convolution leaves out, anywhere, at most the
-// sum over the strata of that times the others' totals (missing). The two
-// differ where they are more than 2^-80 of their sum and twice that apart.
+// 2047 2^-100 < 2^-89 of its value, relative; each term of the convolution
+// a sum of at most 4096 positive products, so that each stratum adds at
+// most 2^-89 + 2^-102 + 4096 2^-104 < 2^-88.4 to its error: K of them,
+// below K 2^-88.4.
+// Each window runs from the mode until its weights fall below 2^-200;
+// beyond, they fall at least as fast as the last ratio q, so what a window
+// leaves out is at most the first weight cut over 1 - q. The running
+// result is scaled by a power of two to a largest term in [1, 2) and its
+// terms below 2^-400 dropped, so that every product stays within the
+// double-doubles' range (2^-900 up). What the windows and the dropping
+// leave out, at any sum, is at most `missing`: carried through each
+// convolution as its bound times the stratum's total, plus the total so
+// far times what the stratum's window leaves out. Two values then differ
+// where they are more than K 2^-87 of their sum (beyond both errors) and
+// twice `missing` apart.
 int Stratified::Order(std::uint64_t x, std::uint64_t y) {
   if (exact_state_ == 0) {
     exact_state_ = -1;
-    if (k_ > kWholeStrata) return 0;
-    DD* buffer = static_cast<DD*>(std::malloc(3 * kWholeSupport * sizeof(DD)));
+    DD* buffer = static_cast<DD*>(std::malloc(3 * kOrderLength * sizeof(DD)));
     if (buffer == nullptr) return 0;
     exact_ = buffer;
-    DD *total = buffer, *next = buffer + kWholeSupport, *w = buffer + 2 * kWholeSupport;
-    const double floor = std::max(0x1p-200, std::ldexp(1.0, -static_cast<int>(900 / k_)));
+    DD *total = buffer, *next = buffer + kOrderLength, *w = buffer + 2 * kOrderLength;
     std::size_t have = 1;
     std::uint64_t first = 0;
     total[0] = DD(1.0);
-    double product = 1, missing = 0;  // the totals so far, and what they leave out
+    double mass = 1, missing = 0;  // at least the total so far, and what it leaves out
+    double work = 0;
     for (std::size_t k = 0; k < k_; ++k) {
       const Stratum& st = strata_[k];
       const std::uint64_t mode = ModeAt(st, WeightsAt(st.m, st.lo, DD(0.0), 0));
       double beyond = 0;  // what the window leaves out, relative to the mode
-      std::size_t n = 1, at = kWholeSupport / 2;  // w[at] is the mode's weight; the window w[from .. from + n)
+      std::size_t n = 1, at = kOrderLength / 2;  // w[at] is the mode's weight; the window w[from .. from + n)
       std::size_t from = at;
       w[at] = DD(1.0);
       for (int dir : {-1, +1}) {
@@ -698,12 +708,12 @@ int Stratified::Order(std::uint64_t x, std::uint64_t y) {
                                  : dd::Mul(dd::FromUint64(c[0] + 1), dd::FromUint64(c[3] + 1));
           const DD q = dd::Div(num, den);
           weight = dd::Mul(weight, q);
-          if (!(weight.hi >= floor)) {
+          if (!(weight.hi >= 0x1p-200)) {
             if (!(q.hi < 1)) return 0;
             beyond += weight.hi / (1 - q.hi) * (1 + 0x1p-40);
             break;
           }
-          if (n == kWholeSupport / 2 || have + n > kWholeSupport) return 0;
+          if (n == kOrderLength / 2 || have + n > kOrderLength) return 0;
           if (dir < 0) {
             w[--from] = weight;
           } else {
@@ -715,15 +725,31 @@ int Stratified::Order(std::uint64_t x, std::uint64_t y) {
       double sum = 0;
       for (std::size_t j = 0; j < n; ++j) sum += w[from + j].hi;
       sum = sum * (1 + 0x1p-40) + beyond;
-      missing = missing * sum + product * beyond;
-      product *= sum;
+      missing = missing * sum + mass * beyond;
+      mass *= sum;
       first += mode - (at - from);
+      work += static_cast<double>(have) * static_cast<double>(n);
+      if (work > kOrderWork) return 0;
       for (std::size_t i = 0; i < have + n - 1; ++i) next[i] = DD(0.0);
       for (std::size_t i = 0; i < have; ++i) {
         for (std::size_t j = 0; j < n; ++j) next[i + j] = dd::Add(next[i + j], dd::Mul(total[i], w[from + j]));
       }
       std::swap(total, next);
       have += n - 1;
+      // Scaled to a largest term in [1, 2) (mass and missing with it), the
+      // terms below 2^-400 of it dropped into missing.
+      double top = 0;
+      for (std::size_t i = 0; i < have; ++i) top = std::max(top, total[i].hi);
+      int e = 0;
+      std::frexp(top, &e);
+      const double floor = std::ldexp(top, -400);
+      std::size_t lo = 0, hi = have;
+      while (total[lo].hi < floor) missing += total[lo++].hi * (1 + 0x1p-40);
+      while (total[hi - 1].hi < floor) missing += total[--hi].hi * (1 + 0x1p-40);
+      for (std::size_t i = lo; i < hi; ++i) total[i - lo] = dd::Scale(total[i], 1 - e);
+      first += lo;
+      have = hi - lo;
+      mass = std::ldexp(mass, 1 - e), missing = std::ldexp(missing, 1 - e);
     }
     if (total != exact_) std::memcpy(exact_, total, have * sizeof(DD));
     exact_first_ = first, exact_length_ = have, exact_missing_ = missing;
@@ -734,7 +760,7 @@ int Stratified::Order(std::uint64_t x, std::uint64_t y) {
     return 0;
   }
   const DD px = exact_[x - exact_first_], py = exact_[y - exact_first_];
-  const double apart = 0x1p-80 * (px.hi + py.hi) + 2 * exact_missing_;
+  const double apart = static_cast<double>(k_) * 0x1p-87 * (px.hi + py.hi) + 2 * exact_missing_;
   const double diff = dd::Sub(px, py).hi;
   return diff > apart ? +1 : -diff > apart ? -1 : 0;
 }

@@ -169,7 +169,6 @@ class Stratified {
   double estimate_variance_ = 0;  // S's variance there, where known
   double first_cut_ = 0x1p-80;  // d0_'s windows' edge (deeper for small strata)
   std::uint64_t moment_refs_ = 0;  // the strata's modes in the last Moments
-  bool whole_ = false;  // a few small strata: convolved whole at first
   // Order's weights of S: exact_first_ + i at exact_[i], what they leave
   // out at most exact_missing_ anywhere.
   DD* exact_ = nullptr;
