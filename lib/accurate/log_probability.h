@@ -40,6 +40,18 @@ inline std::array<std::uint64_t, 4> CellsAt(const Margins& m, std::uint64_t x) {
   return {x, m.r1 - x, m.c1 - x, m.r2 - m.c1 + x};
 }
 
+// The ratio of neighbours P(x + step) / P(x) = n1 n2 / ((e1 + 1)(e2 + 1)),
+// step +1 or -1, for the table a b / c d at x: a d / ((b + 1)(c + 1))
+// downward, b c / ((a + 1)(d + 1)) upward. Each step in the same direction
+// takes 1 from n1 and n2 and adds 1 to e1 and e2.
+struct StepCells {
+  std::uint64_t n1, n2, e1, e2;
+};
+inline StepCells StepCellsAt(const Margins& m, std::uint64_t x, int step) {
+  const std::array<std::uint64_t, 4> c = CellsAt(m, x);
+  return step < 0 ? StepCells{c[0], c[3], c[1], c[2]} : StepCells{c[1], c[2], c[0], c[3]};
+}
+
 // A log-probability and a bound on its error.
 struct LogProbabilityBound {
   DD value;

@@ -150,17 +150,15 @@ Cells CellsOf(const Margins& m, std::uint64_t x) {
 }
 
 // P(x + step) / P(x), the hypergeometric ratio of neighbours (psi aside),
-// is n1 n2 / (d1 d2): (a d) / ((b + 1)(c + 1)) downward, (b c) / ((a + 1)
-// (d + 1)) upward, for the table a b / c d at x. Each step in the same
-// direction takes 1 from n1 and n2 and adds 1 to d1 and d2.
+// as doubles: n1 n2 / (d1 d2), d1 = e1 + 1 and d2 = e2 + 1 (StepCellsAt).
 struct Neighbours {
   double n1, n2, d1, d2;
   double Ratio() const { return (n1 * n2) / (d1 * d2); }
 };
 
 Neighbours NeighboursAt(const Margins& m, std::uint64_t x, int step) {
-  const Cells c = CellsOf(m, x);
-  return step < 0 ? Neighbours{c.a, c.d, c.b + 1, c.c + 1} : Neighbours{c.b, c.c, c.a + 1, c.d + 1};
+  const StepCells s = StepCellsAt(m, x, step);
+  return {Cell(s.n1), Cell(s.n2), Cell(s.e1) + 1, Cell(s.e2) + 1};
 }
 
 }  // namespace

@@ -700,13 +700,9 @@ int Stratified::Order(std::uint64_t x, std::uint64_t y) {
       for (int dir : {-1, +1}) {
         DD weight(1.0);
         for (std::uint64_t v = mode; dir < 0 ? v > st.lo : v < st.hi; v = dir < 0 ? v - 1 : v + 1) {
-          // P(v + dir) / P(v): a d / ((b + 1)(c + 1)) down, b c / ((a + 1)(d + 1)) up.
-          const std::array<std::uint64_t, 4> c = CellsAt(st.m, v);
-          const DD num = dir < 0 ? dd::Mul(dd::FromUint64(c[0]), dd::FromUint64(c[3]))
-                                 : dd::Mul(dd::FromUint64(c[1]), dd::FromUint64(c[2]));
-          const DD den = dir < 0 ? dd::Mul(dd::FromUint64(c[1] + 1), dd::FromUint64(c[2] + 1))
-                                 : dd::Mul(dd::FromUint64(c[0] + 1), dd::FromUint64(c[3] + 1));
-          const DD q = dd::Div(num, den);
+          const StepCells f = StepCellsAt(st.m, v, dir);  // P(v + dir) / P(v)
+          const DD q = dd::Div(dd::Mul(dd::FromUint64(f.n1), dd::FromUint64(f.n2)),
+                               dd::Mul(dd::FromUint64(f.e1 + 1), dd::FromUint64(f.e2 + 1)));
           weight = dd::Mul(weight, q);
           if (!(weight.hi >= 0x1p-200)) {
             if (!(q.hi < 1)) return 0;
