@@ -92,6 +92,66 @@ struct Fault {
   }
 };
 
+// A count argument (R checked its type); the data pointer taken here, in
+// R's thread, and only read after.
+Column ColumnOf(SEXP x, SEXP is64, int k) {
+  if (TYPEOF(x) == INTSXP || TYPEOF(x) == LGLSXP) {
+    return {Column::kInteger,
+            TYPEOF(x) == INTSXP ? static_cast<const void*>(INTEGER(x)) : static_cast<const void*>(LOGICAL(x)),
+            XLENGTH(x)};
+  }
+  if (TYPEOF(x) != REALSXP) Rf_error("count %c must be numeric", "abcd"[k]);
+  return {LOGICAL(is64)[k] != 0 ? Column::kInteger64 : Column::kDouble, REAL(x), XLENGTH(x)};
+}
+
+// The library's `want` bits of the members named in `want`.
+unsigned WantBits(SEXP want) {
+  unsigned bits = 0;
+  for (R_xlen_t i = 0; i < XLENGTH(want); ++i) {
+    const char* name = CHAR(STRING_ELT(want, i));
+    const ResultField* f = std::find_if(std::begin(kResultFields), std::end(kResultFields),
+                                        [name](const ResultField& r) { return std::strcmp(r.name, name) == 0; });
+    if (f == std::end(kResultFields)) Rf_error("no member %s in the result", name);
+    bits |= f->bit;
+  }
+  return bits;
+}
+
+// The result: a list of double vectors of length n, one a member that
+// `bits` asks for, in the library's order and by name; fields[k] and
+// data[k] are the k-th, *count of them. Left PROTECTed once. (Fixed
+// arrays: no memory of C++'s own while R may raise an error.)
+SEXP ResultList(unsigned bits, R_xlen_t n, const ResultField* fields[], double* data[], std::size_t* count) {
+  std::size_t m = 0;
+  for (const ResultField& f : kResultFields) {
+    if ((bits & f.bit) != 0) fields[m++] = &f;
+  }
+  SEXP out = PROTECT(Rf_allocVector(VECSXP, static_cast<R_xlen_t>(m)));
+  SEXP names = PROTECT(Rf_allocVector(STRSXP, static_cast<R_xlen_t>(m)));
+  for (std::size_t k = 0; k < m; ++k) {
+    SET_VECTOR_ELT(out, static_cast<R_xlen_t>(k), Rf_allocVector(REALSXP, n));
+    SET_STRING_ELT(names, static_cast<R_xlen_t>(k), Rf_mkChar(fields[k]->name));
+    data[k] = REAL(VECTOR_ELT(out, static_cast<R_xlen_t>(k)));
+  }
+  Rf_setAttrib(out, R_NamesSymbol, names);
+  UNPROTECT(1);  // names, now the list's
+  *count = m;
+  return out;
+}
+
+// worker(t) for t = 0 .. threads - 1, each on a thread of its own (one:
+// on this one).
+template <class F>
+void OnThreads(int threads, F worker) {
+  if (threads <= 1) {
+    worker(0);
+    return;
+  }
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) pool.emplace_back(worker, t);
+  for (std::thread& th : pool) th.join();
+}
+
 // The tables [0, n) into data, over `threads`; the first fault, or a
 // library error in *error. Calls no R API.
 Fault Compute(const Column counts[4], R_xlen_t n, int alt, unsigned bits, double level, double psi, int threads,
@@ -140,13 +200,7 @@ Fault Compute(const Column counts[4], R_xlen_t n, int alt, unsigned bits, double
       run(from, std::min(n, from + kBlock), faults[static_cast<std::size_t>(t)]);
     }
   };
-  if (threads <= 1) {
-    worker(0);
-  } else {
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(worker, t);
-    for (std::thread& th : pool) th.join();
-  }
+  OnThreads(threads, worker);
   Fault first;
   for (const Fault& f : faults) {
     if (f.table >= 0) first.Note(f.table, f.column, f.reason);
@@ -174,52 +228,23 @@ SEXP C_fisher_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP alternative, 
   R_xlen_t n = 0;
   bool empty = false;
   for (int k = 0; k < 4; ++k) {
-    const SEXP x = args[k];
-    // The data pointers taken here, in R's thread, and only read after.
-    if (TYPEOF(x) == INTSXP || TYPEOF(x) == LGLSXP) {
-      counts[k] = {Column::kInteger, TYPEOF(x) == INTSXP ? static_cast<const void*>(INTEGER(x))
-                                                         : static_cast<const void*>(LOGICAL(x)),
-                   XLENGTH(x)};
-    } else if (TYPEOF(x) == REALSXP) {
-      counts[k] = {LOGICAL(is64)[k] != 0 ? Column::kInteger64 : Column::kDouble, REAL(x), XLENGTH(x)};
-    } else {
-      Rf_error("count %c must be numeric", "abcd"[k]);
-    }
+    counts[k] = ColumnOf(args[k], is64, k);
     empty = empty || counts[k].length == 0;
     n = std::max(n, counts[k].length);
   }
   if (empty) n = 0;
   const int alt = Rf_asInteger(alternative);
-  // What to compute, from the members' names by the library's table.
-  unsigned bits = 0;
-  for (R_xlen_t i = 0; i < XLENGTH(want); ++i) {
-    const char* name = CHAR(STRING_ELT(want, i));
-    const ResultField* f = std::find_if(std::begin(kResultFields), std::end(kResultFields),
-                                        [name](const ResultField& r) { return std::strcmp(r.name, name) == 0; });
-    if (f == std::end(kResultFields)) Rf_error("no member %s in the result", name);
-    bits |= f->bit;
-  }
+  const unsigned bits = WantBits(want);
   const double level = Rf_asReal(conf_level), psi = Rf_asReal(null_or);
   const int threads = Rf_asInteger(workers);
 
-  // No memory of C++'s own while R may raise an error: fixed arrays.
   const ResultField* fields[kResultFieldCount];
   double* data[kResultFieldCount];
   std::size_t count = 0;
-  for (const ResultField& f : kResultFields) {
-    if ((bits & f.bit) != 0) fields[count++] = &f;
-  }
-  SEXP out = PROTECT(Rf_allocVector(VECSXP, static_cast<R_xlen_t>(count)));
-  SEXP names = PROTECT(Rf_allocVector(STRSXP, static_cast<R_xlen_t>(count)));
-  for (std::size_t k = 0; k < count; ++k) {
-    SET_VECTOR_ELT(out, static_cast<R_xlen_t>(k), Rf_allocVector(REALSXP, n));
-    SET_STRING_ELT(names, static_cast<R_xlen_t>(k), Rf_mkChar(fields[k]->name));
-    data[k] = REAL(VECTOR_ELT(out, static_cast<R_xlen_t>(k)));
-  }
-  Rf_setAttrib(out, R_NamesSymbol, names);
+  SEXP out = ResultList(bits, n, fields, data, &count);
   int failed = 0;
   const Fault fault = Compute(counts, n, alt, bits, level, psi, threads, fields, data, count, &failed);
-  UNPROTECT(2);
+  UNPROTECT(1);
   if (failed != 0) Rf_error("%s", fisher2x2_strerror(failed));
   if (fault.table >= 0) {
     SEXP where = PROTECT(Rf_allocVector(REALSXP, 3));
@@ -241,35 +266,13 @@ SEXP C_strata_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP starts, SEXP 
                    SEXP conf_level, SEXP workers) {
   const SEXP args[4] = {a, b, c, d};
   Column columns[4];
-  for (int k = 0; k < 4; ++k) {
-    const SEXP x = args[k];
-    if (TYPEOF(x) == INTSXP) {
-      columns[k] = {Column::kInteger, INTEGER(x), XLENGTH(x)};
-    } else if (TYPEOF(x) == REALSXP) {
-      columns[k] = {LOGICAL(is64)[k] != 0 ? Column::kInteger64 : Column::kDouble, REAL(x), XLENGTH(x)};
-    } else {
-      Rf_error("count %c must be numeric", "abcd"[k]);
-    }
-  }
+  for (int k = 0; k < 4; ++k) columns[k] = ColumnOf(args[k], is64, k);
   const R_xlen_t strata = columns[0].length, tests = XLENGTH(starts) - 1;
   const double* at = REAL(starts);
-  unsigned bits = 0;
-  for (R_xlen_t i = 0; i < XLENGTH(want); ++i) {
-    const char* name = CHAR(STRING_ELT(want, i));
-    const ResultField* f = std::find_if(std::begin(kResultFields), std::end(kResultFields),
-                                        [name](const ResultField& r) { return std::strcmp(r.name, name) == 0; });
-    if (f == std::end(kResultFields)) Rf_error("no member %s in the result", name);
-    bits |= f->bit;
-  }
+  const unsigned bits = WantBits(want);
   const int alt = Rf_asInteger(alternative);
   const double level = Rf_asReal(conf_level);
   const int threads = std::max(1, std::min<int>(Rf_asInteger(workers), static_cast<int>(std::max<R_xlen_t>(tests, 1))));
-  const ResultField* fields[kResultFieldCount];
-  double* data[kResultFieldCount];
-  std::size_t count = 0;
-  for (const ResultField& f : kResultFields) {
-    if ((bits & f.bit) != 0) fields[count++] = &f;
-  }
   // The counts as the library takes them, in R's memory.
   SEXP raw = PROTECT(Rf_allocVector(RAWSXP, 4 * strata * static_cast<R_xlen_t>(sizeof(std::uint64_t))));
   auto* counts = reinterpret_cast<std::uint64_t*>(RAW(raw));
@@ -282,18 +285,14 @@ SEXP C_strata_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP starts, SEXP 
       counts[4 * i + k] = v;
     }
   }
-  SEXP out = PROTECT(Rf_allocVector(VECSXP, static_cast<R_xlen_t>(count)));
-  SEXP names = PROTECT(Rf_allocVector(STRSXP, static_cast<R_xlen_t>(count)));
-  for (std::size_t k = 0; k < count; ++k) {
-    SET_VECTOR_ELT(out, static_cast<R_xlen_t>(k), Rf_allocVector(REALSXP, tests));
-    SET_STRING_ELT(names, static_cast<R_xlen_t>(k), Rf_mkChar(fields[k]->name));
-    data[k] = REAL(VECTOR_ELT(out, static_cast<R_xlen_t>(k)));
-  }
-  Rf_setAttrib(out, R_NamesSymbol, names);
+  const ResultField* fields[kResultFieldCount];
+  double* data[kResultFieldCount];
+  std::size_t count = 0;
+  SEXP out = ResultList(bits, tests, fields, data, &count);
   SEXP codes = PROTECT(Rf_allocVector(INTSXP, tests));
   int* code = INTEGER(codes);
   std::atomic<R_xlen_t> next{0};
-  auto worker = [&]() {
+  auto worker = [&](int) {
     for (R_xlen_t t; (t = next.fetch_add(1)) < tests;) {
       const auto from = static_cast<std::size_t>(at[t]), to = static_cast<std::size_t>(at[t + 1]);
       fisher2x2_result r;
@@ -301,21 +300,15 @@ SEXP C_strata_test(SEXP a, SEXP b, SEXP c, SEXP d, SEXP is64, SEXP starts, SEXP 
       for (std::size_t m = 0; m < count; ++m) data[m][t] = code[t] == 0 ? r.*fields[m]->member : NA_REAL;
     }
   };
-  if (threads <= 1) {
-    worker();
-  } else {
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(worker);
-    for (std::thread& th : pool) th.join();
-  }
+  OnThreads(threads, worker);
   for (R_xlen_t t = 0; t < tests; ++t) {
     if (code[t] != 0) {
       const int e = code[t];
-      UNPROTECT(4);
+      UNPROTECT(3);
       Rf_error("test %.0f: %s", static_cast<double>(t) + 1, fisher2x2_strerror(e));
     }
   }
-  UNPROTECT(4);
+  UNPROTECT(3);
   return out;
 }
 
