@@ -149,18 +149,6 @@ Cells CellsOf(const Margins& m, std::uint64_t x) {
   return {Cell(v[0]), Cell(v[1]), Cell(v[2]), Cell(v[3])};
 }
 
-// P(x + step) / P(x), the hypergeometric ratio of neighbours (psi aside),
-// as doubles: n1 n2 / (d1 d2), d1 = e1 + 1 and d2 = e2 + 1 (StepCellsAt).
-struct Neighbours {
-  double n1, n2, d1, d2;
-  double Ratio() const { return (n1 * n2) / (d1 * d2); }
-};
-
-Neighbours NeighboursAt(const Margins& m, std::uint64_t x, int step) {
-  const StepCells s = StepCellsAt(m, x, step);
-  return {Cell(s.n1), Cell(s.n2), Cell(s.e1) + 1, Cell(s.e2) + 1};
-}
-
 }  // namespace
 
 DD RelativeLog(const Weights& w, std::uint64_t x) {
@@ -283,7 +271,7 @@ void Walk(const Weights& w, std::uint64_t from, std::uint64_t last, double t, Wa
     x = step < 0 ? x - 1 : x + 1;
     i += 1;
     if (exact) {
-      next.n1 -= 1, next.n2 -= 1, next.d1 += 1, next.d2 += 1;
+      next.Next();
     } else {
       next = NeighboursAt(m, x, step);
     }

@@ -63,6 +63,23 @@ template <int kMoments>
 void AddTail(const Weights& w, std::uint64_t from, int step, std::uint64_t last, double t,
              WalkSums* sums);
 
+// P(x + step) / P(x), the hypergeometric ratio of neighbours (psi aside),
+// as doubles: n1 n2 / (d1 d2), d1 = e1 + 1 and d2 = e2 + 1 (StepCellsAt).
+// Below 2^53 the cells are exact doubles, and a step on in the same
+// direction is Next(): exact too.
+struct Neighbours {
+  double n1, n2, d1, d2;
+  double Ratio() const { return (n1 * n2) / (d1 * d2); }
+  void Next() { n1 -= 1, n2 -= 1, d1 += 1, d2 += 1; }
+};
+
+inline Neighbours NeighboursAt(const Margins& m, std::uint64_t x, int step) {
+  // As signed: every target converts those fast.
+  auto cell = [](std::uint64_t v) { return static_cast<double>(static_cast<std::int64_t>(v)); };
+  const StepCells s = StepCellsAt(m, x, step);
+  return {cell(s.n1), cell(s.n2), cell(s.e1) + 1, cell(s.e2) + 1};
+}
+
 // w(x + step) / w(x) as a double.
 double StepRatio(const Weights& w, std::uint64_t x, int step);
 

@@ -224,8 +224,8 @@ bool Covers(const Distribution& d, std::size_t k, std::uint64_t x, std::uint64_t
 }
 
 // Sums of g(x) = v(x) / v(x0) e^((t' - t)(x - x0)) on one side of x0, x0
-// excluded: sum g, sum |x - x0| g, sum (x - x0)^2 g (and, where asked,
-// sum |x - x0|^3 g).
+// excluded: sum g and, as asked (kMoments 2 or 3), sum |x - x0| g,
+// sum (x - x0)^2 g and sum |x - x0|^3 g.
 struct Side {
   Sum total;
   double first = 0, second = 0, third = 0;
@@ -238,7 +238,7 @@ struct Side {
 // positive) and the blocks compensated: the total within 2^-49 relative;
 // each term within 2 ulps and its factor's error, e^(delta j) each from
 // the one before, anchored every 16 steps.
-template <bool kThird = false>
+template <int kMoments = 0>
 Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, std::uint64_t lo, std::uint64_t hi) {
   Side side;
   const bool at_end = dir > 0 ? d.first + d.length - 1 == hi : d.first == lo;  // the support's end in that direction
@@ -259,11 +259,13 @@ Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, std
         scale *= step_factor;
       }
       g = v[dir > 0 ? static_cast<std::ptrdiff_t>(k) : -static_cast<std::ptrdiff_t>(k)] * scale;
-      const double kk = static_cast<double>(k), h = kk * g, h2 = kk * h;
       block += g;
-      first += h;
-      second += h2;
-      if (kThird) third += kk * h2;
+      if (kMoments >= 2) {
+        const double kk = static_cast<double>(k), h = kk * g, h2 = kk * h;
+        first += h;
+        second += h2;
+        if (kMoments >= 3) third += kk * h2;
+      }
     }
     side.total.Add(block);
   }
@@ -396,14 +398,23 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
     }
     return true;
   };
+  // Each ratio StepRatio's, its cells stepped on exactly below 2^53.
+  const bool exact = st.m.n < (std::uint64_t{1} << 53);
   auto walk = [&](int dir) {
     std::uint64_t x = mode;
     double term = 1;
     int since = 0;
     if (beyond != nullptr) beyond[dir > 0 ? 1 : 0] = 0;
+    const double factor = dir < 0 ? w.inv_psi : w.psi;
+    Neighbours next = NeighboursAt(st.m, x, dir);
     while (dir < 0 ? x > st.lo : x < st.hi) {
-      const double q = StepRatio(w, x, dir);
+      const double q = next.Ratio() * factor;
       x = dir < 0 ? x - 1 : x + 1;
+      if (exact) {
+        next.Next();
+      } else {
+        next = NeighboursAt(st.m, x, dir);
+      }
       if (++since == kAnchorSteps) {
         term = dd::ExpToDouble(RelativeLog(w, x));
         since = 0;
@@ -512,8 +523,8 @@ bool Stratified::EstimateFrom(const Distribution& d) {
   const double span = Count(hi_ - lo_);
   auto equation = [&](double t, double* value, double* slope, double* curve) {
     const double delta = t - d.t;
-    const Side below = SumSide<true>(d, s_, -1, delta, lo_, hi_);
-    const Side above = SumSide<true>(d, s_, +1, delta, lo_, hi_);
+    const Side below = SumSide<3>(d, s_, -1, delta, lo_, hi_);
+    const Side above = SumSide<3>(d, s_, +1, delta, lo_, hi_);
     const double whole = 1 + below.total.Value() + above.total.Value();
     const double mean = (above.first - below.first) / whole, second = (above.second + below.second) / whole;
     const double variance = second - mean * mean;
@@ -1047,8 +1058,8 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
     auto tries = [&](const Distribution& dist, bool last) {
       if (dist.length == 0 || !Holds(dist, s_)) return false;
       const double delta = t - dist.t;
-      below = SumSide(dist, s_, -1, delta, lo_, hi_);
-      above = SumSide(dist, s_, +1, delta, lo_, hi_);
+      below = SumSide<2>(dist, s_, -1, delta, lo_, hi_);
+      above = SumSide<2>(dist, s_, +1, delta, lo_, hi_);
       if (!last && !(below.complete && above.complete)) return false;
       const double b0 = below.total.Value(), a0 = above.total.Value();
       const double tail = side > 0 ? 1 + a0 : 1 + b0, whole = 1 + a0 + b0;
