@@ -2,6 +2,7 @@
 // together, and the defining equations checked by a plain summation on
 // small tables. Accuracy against 256-bit arithmetic is whole_test.py's.
 #include "accurate/odds_ratio.h"
+#include "accurate/root_search.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,25 @@ TEST(OddsRatio, BoundsSolveTheirEquations) {
       EXPECT_LE(low, estimate);
       EXPECT_LE(estimate, high);
     }
+  }
+}
+
+// The root search ends at the root whatever its equation's derivatives
+// say: slopes that overstate (Halley's steps crawl), that vanish (no step)
+// or that point the wrong way, from either side of roots near and far.
+TEST(OddsRatio, RootSearchEndsAtTheRoot) {
+  struct Case {
+    double root, start, slope;  // f(t) = t - root, reported slope
+  };
+  const Case cases[] = {{1, 0, 1e3}, {-2, 3, 1e6}, {600, 0, 1e4}, {0.5, -650, 0}, {-3, 0, -1}, {0.25, 0.5, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.root << " from " << c.start << ", slope " << c.slope);
+    const double t = Solve(
+        [&](double u, double* value, double* slope, double* curve) {
+          *value = u - c.root, *slope = c.slope, *curve = 0;
+        },
+        c.start);
+    EXPECT_NEAR(t, c.root, 0x1p-39);
   }
 }
 
