@@ -238,35 +238,43 @@ struct Side {
 // positive) and the blocks compensated: the total within 2^-49 relative;
 // each term within 2 ulps and its factor's error, e^(delta j) each from
 // the one before, anchored every 16 steps.
-template <int kMoments = 0>
-Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, std::uint64_t lo, std::uint64_t hi) {
+template <int kMoments, int kDir>
+Side SumSideTowards(const Distribution& d, std::uint64_t x0, double delta, std::uint64_t lo, std::uint64_t hi) {
   Side side;
-  const bool at_end = dir > 0 ? d.first + d.length - 1 == hi : d.first == lo;  // the support's end in that direction
+  const bool at_end = kDir > 0 ? d.first + d.length - 1 == hi : d.first == lo;  // the support's end that way
   const std::size_t i0 = static_cast<std::size_t>(x0 - d.first);
   const double inverse = 1 / d.v[i0];
-  const double step_factor = delta == 0 ? 1.0 : dd::ExpToDouble(DD(dir * delta));
-  const std::size_t steps = dir > 0 ? d.length - 1 - i0 : i0;
+  const double step_factor = delta == 0 ? 1.0 : dd::ExpToDouble(DD(kDir * delta));
+  const std::size_t steps = kDir > 0 ? d.length - 1 - i0 : i0;
   const double* v = d.v + i0;
   double scale = inverse;  // 1 / v(x0) times e^(delta (x - x0)), x the last term's
   double first = 0, second = 0, third = 0, g = 0;
-  for (std::size_t from = 0; from < steps; from += kAnchorSteps) {
-    const std::size_t to = steps - from < kAnchorSteps ? steps : from + kAnchorSteps;
-    double block = 0;
-    for (std::size_t k = from + 1; k <= to; ++k) {
-      if (k - from == kAnchorSteps) {
-        scale = delta == 0 ? inverse : inverse * dd::ExpToDouble(dd::Mul(DD(dir * delta), dd::FromUint64(k)));
-      } else {
-        scale *= step_factor;
-      }
-      g = v[dir > 0 ? static_cast<std::ptrdiff_t>(k) : -static_cast<std::ptrdiff_t>(k)] * scale;
-      block += g;
-      if (kMoments >= 2) {
-        const double kk = static_cast<double>(k), h = kk * g, h2 = kk * h;
-        first += h;
-        second += h2;
-        if (kMoments >= 3) third += kk * h2;
-      }
+  double block = 0;
+  auto add = [&](std::size_t k) {
+    g = v[kDir > 0 ? static_cast<std::ptrdiff_t>(k) : -static_cast<std::ptrdiff_t>(k)] * scale;
+    block += g;
+    if (kMoments >= 2) {
+      const double kk = static_cast<double>(k), h = kk * g, h2 = kk * h;
+      first += h;
+      second += h2;
+      if (kMoments >= 3) third += kk * h2;
     }
+  };
+  for (std::size_t from = 0; from < steps; from += kAnchorSteps) {
+    // A whole block's last term on its anchor, the others each from the one before.
+    const bool whole = steps - from >= kAnchorSteps;
+    const std::size_t to = whole ? from + kAnchorSteps : steps;
+    block = 0;
+    for (std::size_t k = from + 1; k < to; ++k) {
+      scale *= step_factor;
+      add(k);
+    }
+    if (whole) {
+      scale = delta == 0 ? inverse : inverse * dd::ExpToDouble(dd::Mul(DD(kDir * delta), dd::FromUint64(to)));
+    } else {
+      scale *= step_factor;
+    }
+    add(to);
     side.total.Add(block);
   }
   side.first = first, side.second = second, side.third = third, side.last = g;
@@ -274,6 +282,12 @@ Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, std
   side.complete = (at_end || side.last <= kEdge * total) && std::isfinite(total) &&
                   std::isfinite(side.second);
   return side;
+}
+
+template <int kMoments = 0>
+Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, std::uint64_t lo, std::uint64_t hi) {
+  return dir > 0 ? SumSideTowards<kMoments, +1>(d, x0, delta, lo, hi)
+                 : SumSideTowards<kMoments, -1>(d, x0, delta, lo, hi);
 }
 
 }  // namespace
