@@ -165,6 +165,16 @@ FISHER2X2_CLONES void Convolve(const double* __restrict a, std::size_t na, const
   }
 }
 
+// The first i with v[i] the largest of v[0 .. n), n > 0.
+std::size_t Largest(const double* v, std::size_t n) {
+  std::size_t top = 0;
+  double most = v[0];
+  for (std::size_t i = 1; i < n; ++i) {
+    if (v[i] > most) most = v[i], top = i;
+  }
+  return top;
+}
+
 // ln P(S = x; 1) from a distribution that holds x.
 DD LogMass(const Distribution& d, std::uint64_t x) {
   DD r = dd::Log(DD(d.v[x - d.first]));
@@ -190,7 +200,7 @@ bool Holds(const Distribution& d, std::uint64_t x) {
 // terms were below TrimBelow(d.cut) of a largest term and grow at most
 // e^(|delta| length).
 double Missing(const Distribution& d, std::size_t k, double delta, std::uint64_t from, std::uint64_t to) {
-  const double up = dd::ExpToDouble(DD(delta)), down = 1 / up;
+  double up = 0, down = 0;  // e^(+-delta), where a window leaves anything out
   // reach is two counts rounded to double and their rounded sum, within
   // 3 2^-53 relative of its value, and from and to within 2^-53: a reach
   // below lowest (above highest) is truly below from (above to), and one
@@ -200,10 +210,12 @@ double Missing(const Distribution& d, std::size_t k, double delta, std::uint64_t
   for (std::size_t i = 0; i < k; ++i) {
     const double* e = d.edges + 8 * i;
     for (std::size_t side = 0; side < 2; ++side) {
-      const double log_cut = e[3 * side], offset = e[3 * side + 1], r = e[3 * side + 2] * (side == 0 ? down : up);
+      const double log_cut = e[3 * side], offset = e[3 * side + 1];
       if (log_cut == -std::numeric_limits<double>::infinity()) continue;
       const double reach = e[6 + side];
       if (side == 0 ? reach < lowest : reach > highest) continue;  // cannot land in [from, to]
+      if (up == 0) up = dd::ExpToDouble(DD(delta)), down = 1 / up;
+      const double r = e[3 * side + 2] * (side == 0 ? down : up);
       if (!(r < 1)) return std::numeric_limits<double>::infinity();
       // ln 1/(1 - r): r / (1 - r) bounds it, close enough below 1/2.
       const double bound = log_cut + delta * offset + (r < 0.5 ? r / (1 - r) : -dd::LogToDouble(1 - r) * (1 + 0x1p-40));
@@ -211,7 +223,8 @@ double Missing(const Distribution& d, std::size_t k, double delta, std::uint64_t
     }
   }
   const double spread = std::fabs(delta) * static_cast<double>(d.length);
-  const double trimmed = d.trimmed * TrimBelow(d.cut) * (spread < 700 ? dd::ExpToDouble(DD(spread)) : 0x1p1000);
+  const double trimmed =
+      d.trimmed == 0 ? 0 : d.trimmed * TrimBelow(d.cut) * (spread < 700 ? dd::ExpToDouble(DD(spread)) : 0x1p1000);
   return static_cast<double>(k) * dd::ExpToDouble(DD(most)) + trimmed;
 }
 
@@ -250,11 +263,13 @@ Side SumSideTowards(const Distribution& d, std::uint64_t x0, double delta, std::
   double scale = inverse;  // 1 / v(x0) times e^(delta (x - x0)), x the last term's
   double first = 0, second = 0, third = 0, g = 0;
   double block = 0;
+  double kk = 0;  // k as a double, counted on (exact below 2^53)
   auto add = [&](std::size_t k) {
     g = v[kDir > 0 ? static_cast<std::ptrdiff_t>(k) : -static_cast<std::ptrdiff_t>(k)] * scale;
     block += g;
     if (kMoments >= 2) {
-      const double kk = static_cast<double>(k), h = kk * g, h2 = kk * h;
+      kk += 1;
+      const double h = kk * g, h2 = kk * h;
       first += h;
       second += h2;
       if (kMoments >= 3) third += kk * h2;
@@ -402,11 +417,13 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
   *ref = mode;
   *log_ref = w.log_ref;
   std::size_t n = 0;
-  // Each term into window_, counted against the test's bound on them.
+  // Each term into window_, counted against the test's bound on them (the
+  // count held here along the walk, where no store of a term can touch it).
+  double terms = terms_;
   auto push = [&](double term) {
     if (n == window_.size && !Reserve(&window_, 2 * n + 64)) return false;
     window_.p[n++] = term;
-    if (++terms_ > kMaxTerms) {
+    if (++terms > kMaxTerms) {
       status_ = StrataStatus::kTooWide;
       return false;
     }
@@ -445,10 +462,14 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
     }
     return true;
   };
-  if (!walk(-1)) return false;
+  bool ok = walk(-1);
   const std::size_t down = n;
-  std::reverse(window_.p, window_.p + down);
-  if (!push(1.0) || !walk(+1)) return false;
+  if (ok) {
+    std::reverse(window_.p, window_.p + down);
+    ok = push(1.0) && walk(+1);
+  }
+  terms_ = terms;
+  if (!ok) return false;
   *first = mode - down;
   *length = n;
   return true;
@@ -626,10 +647,7 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
     d->length = need;
     d->error += kWindowError + static_cast<double>(na + 1) * kU;
     // Trimmed below TrimBelow(cut) of the largest, which is scaled into [1, 2).
-    std::size_t top = 0;
-    for (std::size_t i = 1; i < d->length; ++i) {
-      if (d->v[i] > d->v[top]) top = i;
-    }
+    const std::size_t top = Largest(d->v, d->length);
     const double floor = d->v[top] * TrimBelow(cut);
     std::size_t from = 0, to = d->length;
     while (d->v[from] < floor) ++from;
@@ -644,13 +662,11 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
     d->length = to - from;
   }
   // Its mean and sd, about the largest term.
-  std::size_t top = 0;
-  for (std::size_t i = 1; i < d->length; ++i) {
-    if (d->v[i] > d->v[top]) top = i;
-  }
+  const std::size_t top = Largest(d->v, d->length);
   double s0 = 0, m1 = 0, m2 = 0;
-  for (std::size_t i = 0; i < d->length; ++i) {
-    const double u = static_cast<double>(i) - static_cast<double>(top), v = d->v[i];
+  double u = -static_cast<double>(top);  // i - top, counted on exactly
+  for (std::size_t i = 0; i < d->length; ++i, u += 1) {
+    const double v = d->v[i];
     s0 += v, m1 += u * v, m2 += u * u * v;
   }
   const double mean = m1 / s0;
