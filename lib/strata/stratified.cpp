@@ -165,13 +165,19 @@ FISHER2X2_CLONES void Convolve(const double* __restrict a, std::size_t na, const
   }
 }
 
-// The first i with v[i] the largest of v[0 .. n), n > 0.
+// The first i with v[i] the largest of v[0 .. n), n > 0 (no NaN): the
+// largest in four running maxima, which the compiler keeps in one vector,
+// then the first term equal to it.
 std::size_t Largest(const double* v, std::size_t n) {
-  std::size_t top = 0;
-  double most = v[0];
-  for (std::size_t i = 1; i < n; ++i) {
-    if (v[i] > most) most = v[i], top = i;
+  double most[4] = {v[0], v[0], v[0], v[0]};
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    for (std::size_t l = 0; l < 4; ++l) most[l] = v[i + l] > most[l] ? v[i + l] : most[l];
   }
+  for (; i < n; ++i) most[0] = v[i] > most[0] ? v[i] : most[0];
+  const double m = std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
+  std::size_t top = 0;
+  while (v[top] != m) ++top;
   return top;
 }
 
