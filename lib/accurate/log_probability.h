@@ -49,7 +49,8 @@ struct StepCells {
 };
 inline StepCells StepCellsAt(const Margins& m, std::uint64_t x, int step) {
   const std::array<std::uint64_t, 4> c = CellsAt(m, x);
-  return step < 0 ? StepCells{c[0], c[3], c[1], c[2]} : StepCells{c[1], c[2], c[0], c[3]};
+  const bool down = step < 0;
+  return {down ? c[0] : c[1], down ? c[3] : c[2], down ? c[1] : c[0], down ? c[2] : c[3]};
 }
 
 // A log-probability and a bound on its error.
