@@ -671,9 +671,10 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
   const std::size_t top = Largest(d->v, d->length);
   double s0 = 0, m1 = 0, m2 = 0;
   double u = -static_cast<double>(top);  // i - top, counted on exactly
-  for (std::size_t i = 0; i < d->length; ++i, u += 1) {
+  for (std::size_t i = 0; i < d->length; ++i) {
     const double v = d->v[i];
     s0 += v, m1 += u * v, m2 += u * u * v;
+    u += 1;
   }
   const double mean = m1 / s0;
   d->total = s0;
