@@ -17,30 +17,40 @@ namespace {
 
 // A window ends where its weights fall below 2^-80 of the mode (2^-128
 // where a sum needs more; small strata, below); the running distribution
-// is trimmed where it falls below 2^-160 of its largest. What the windows
-// leave out is bounded, not assumed small: the weights of a stratum are
-// log-concave in x, so beyond an edge they fall at least as fast as the
-// first ratio cut, r = w(cut) / w(edge), also after reweighting by
-// e^(delta x) (r e^(+-delta) then), and the mass left out beyond the edge
-// is at most w(cut) e^(delta offset) / (1 - r'), relative to the mode's
-// weight, itself at most the stratum's total. The convolution's mass left
-// out, relative to its total, is at most the sum over the strata
+// is trimmed where it falls below 2^-100 of its largest (2^-128 with more
+// than kFewStrata strata, whose many trims add up; 2^-160 beside the
+// deeper windows). What they leave out is bounded, not assumed small. The
+// weights of a stratum are log-concave in x, and so is a convolution of
+// log-concave sequences each cut to an interval (Hoggar's theorem): beyond
+// an edge the weights fall at least as fast as a ratio r of neighbours at
+// or inside it, also after reweighting by e^(delta x) (r' = r e^(+-delta)
+// then). The n weights beyond an edge, the first at most w of a reference
+// weight (a stratum's mode, the running distribution's largest), come to
+// at most w e^(delta offset) sum_{m<n} r'^m of it, and the reference's
+// weight is at most the total of what it was computed from: relative to
+// the total of S, so reweighted, the same bound holds (the other strata's
+// totals factor out). What is left out of S lies in the union of the
+// windows' and the trims' sides: at most the sum of their bounds
 // (Missing). Every sum below checks that bound against what it computes,
 // and where it could pass 2^-50 of it, the distribution is computed afresh
 // (deeper, or at the tilt itself).
 constexpr double kShallowCut = 0x1p-80;
 constexpr double kDeepCut = 0x1p-128;
-constexpr double kTrim = 0x1p-160;
+constexpr double kTrim = 0x1p-100;
+constexpr double kManyTrim = 0x1p-128;
+constexpr double kDeepTrim = 0x1p-160;
 constexpr double kAccept = 0x1p-50;
 // Small strata (at most 11, with 1024 values of their cells in all) are
 // convolved whole at first: each window down to 2^-(900/K) of its mode,
-// which reaches the support's ends wherever the weights stay above it, and
-// nothing trimmed above 2^-1000 of the largest. Every term then stays
-// above 2^-1000 of the largest (K edges of at least 2^-900 together,
-// beside a largest at most the product of the lengths, below 2^72, times
-// the modes'), a normal double; what no window leaves out cannot be
-// missed after any reweighting, so that one distribution serves every
-// tail and bound.
+// which reaches the support's ends wherever the weights stay above it.
+// With up to six strata (windows below 2^-128) the running result is
+// trimmed only below 2^-1000 of its largest, and nothing is: every term
+// stays above 2^-1000 of the largest (K edges of at least 2^-900
+// together, beside a largest at most the product of the lengths, below
+// 2^72, times the modes'), a normal double; what no window leaves out
+// cannot be missed after any reweighting, so that one distribution serves
+// every tail and bound. With seven to eleven it is trimmed as beside deep
+// windows, each trim bounded as above.
 constexpr std::size_t kWholeStrata = 11;
 // Near ties are ordered in double-double within this many multiply-adds
 // (Order), about 0.1 s, over at most this many terms at a time.
@@ -48,15 +58,20 @@ constexpr double kOrderWork = 2e7;
 constexpr std::size_t kOrderLength = 4096;
 constexpr std::uint64_t kWholeSupport = 1024;
 constexpr double kWholeTrim = 0x1p-1000;
-// The running distribution's floor, relative to its largest, for windows
-// cut at `cut`: deeper than deep, the whole supports.
-double TrimBelow(double cut) { return cut < kDeepCut ? kWholeTrim : kTrim; }
 // Up to this many strata the first distribution is built at the
 // Mantel-Haenszel estimate and serves the estimate too; beyond, the
 // strata's moments give the estimate, and the distribution is built at it
 // (a speed setting: with many strata a second distribution, where the
 // first one's windows do not serve a bound, costs more than the moments).
 constexpr std::size_t kFewStrata = 16;
+// The running distribution's floor, relative to its largest, for k strata
+// in windows cut at `cut`: shallow, deep (or the whole supports of seven
+// to eleven small strata), deeper (the whole supports of up to six).
+double TrimBelow(double cut, std::size_t k) {
+  if (cut < kDeepCut) return kWholeTrim;
+  if (cut < kShallowCut) return kDeepTrim;
+  return k <= kFewStrata ? kTrim : kManyTrim;
+}
 // The estimate's sums need less: the rest below 2^-64, relative.
 constexpr double kMomentCut = 0x1p-64;
 
@@ -69,10 +84,6 @@ constexpr double kMomentCut = 0x1p-64;
 constexpr int kAnchorSteps = 16;
 constexpr double kU = 0x1p-53;
 constexpr double kWindowError = (12 * kAnchorSteps + 4) * kU;
-
-// A sum whose window ends short of the support is complete when its last
-// term is below 2^-80 of it (the terms fall at least geometrically beyond).
-constexpr double kEdge = 0x1p-80;
 
 double Count(std::uint64_t v) { return static_cast<double>(v); }
 
@@ -197,49 +208,62 @@ bool Holds(const Distribution& d, std::uint64_t x) {
   return d.length > 0 && x >= d.first && x - d.first < d.length;
 }
 
-// A bound on the mass the windows leave out of d reweighted by e^(delta x),
-// relative to its total (above), in the configurations whose sum lies in
-// [from, to]: a stratum's mass cut below its window only reaches sums up to
-// the cut plus the others' largest, and above it sums down to the cut plus
-// the others' smallest (reach).
-// The largest stratum's bound times their number, one exponential. Trimmed
-// terms were below TrimBelow(d.cut) of a largest term and grow at most
-// e^(|delta| length).
-double Missing(const Distribution& d, std::size_t k, double delta, std::uint64_t from, std::uint64_t to) {
-  double up = 0, down = 0;  // e^(+-delta), where a window leaves anything out
+// ln of a bound on sum_{m < n} r^m, r > 0 and n >= 1: below 1/2,
+// r / (1 - r) bounds ln 1/(1 - r) closely enough; up to 1, the lesser of
+// ln 1/(1 - r) and ln n (each term at most 1); from 1, ln n + (n - 1) ln r
+// (each at most the last). Each logarithm within 2 ulps, n and n - 1 within
+// 2^-53 of the counts: 2^-40 more covers them.
+double LogGeometric(double r, double n) {
+  if (r < 0.5) return r / (1 - r);
+  const double log_n = dd::LogToDouble(n) * (1 + 0x1p-40);
+  if (r < 1) return std::min(-dd::LogToDouble(1 - r) * (1 + 0x1p-40), log_n);
+  if (!(r <= std::numeric_limits<double>::max())) return std::numeric_limits<double>::infinity();
+  return log_n + (n - 1) * dd::LogToDouble(r) * (1 + 0x1p-40);
+}
+
+// A bound on the mass the windows and trims leave out of d reweighted by
+// e^(delta x), relative to its total (above), in the configurations whose
+// sum lies in [from, to]: a stratum's mass cut below its window (or a
+// partial sum's below its trim) only reaches sums up to the cut plus the
+// others' largest, and above it sums down to the cut plus the others'
+// smallest (reach). The sum of the bounds of the sides that reach
+// [from, to], each rounded up to a power of two.
+double Missing(const Distribution& d, double delta, std::uint64_t from, std::uint64_t to) {
+  double up = 0, down = 0;  // e^(+-delta), where anything is left out
   // reach is two counts rounded to double and their rounded sum, within
   // 3 2^-53 relative of its value, and from and to within 2^-53: a reach
   // below lowest (above highest) is truly below from (above to), and one
   // truly in [from, to] is never passed over.
   const double lowest = static_cast<double>(from) * (1 - 0x1p-50), highest = static_cast<double>(to) * (1 + 0x1p-50);
-  double most = -std::numeric_limits<double>::infinity();
-  for (std::size_t i = 0; i < k; ++i) {
-    const double* e = d.edges + 8 * i;
+  double sum = 0;
+  for (std::size_t i = 0; i < d.left_outs; ++i) {
+    const LeftOut& e = d.left_out[i];
     for (std::size_t side = 0; side < 2; ++side) {
-      const double log_cut = e[3 * side], offset = e[3 * side + 1];
-      if (log_cut == -std::numeric_limits<double>::infinity()) continue;
-      const double reach = e[6 + side];
-      if (side == 0 ? reach < lowest : reach > highest) continue;  // cannot land in [from, to]
+      if (e.count[side] == 0) continue;
+      if (side == 0 ? e.reach[0] < lowest : e.reach[1] > highest) continue;  // cannot land in [from, to]
       if (up == 0) up = dd::ExpToDouble(DD(delta)), down = 1 / up;
-      const double r = e[3 * side + 2] * (side == 0 ? down : up);
-      if (!(r < 1)) return std::numeric_limits<double>::infinity();
-      // ln 1/(1 - r): r / (1 - r) bounds it, close enough below 1/2.
-      const double bound = log_cut + delta * offset + (r < 0.5 ? r / (1 - r) : -dd::LogToDouble(1 - r) * (1 + 0x1p-40));
-      most = bound > most ? bound : most;
+      const double r = e.ratio[side] * (side == 0 ? down : up);
+      const double bound = e.log_first[side] + delta * e.offset[side] + LogGeometric(r, e.count[side]);
+      if (!(bound <= 700)) return std::numeric_limits<double>::infinity();  // NaN too
+      // e^bound <= 2^n, n = ceil(bound / ln 2) + 1 (the product within
+      // 2^-40 of its value, far inside the 1 added), bound at least -700:
+      // n in [-1009, 1012], 2^n a normal double made from its exponent.
+      const auto n = static_cast<std::int64_t>(std::ceil((bound > -700 ? bound : -700.0) * 1.4426950408889634)) + 1;
+      const std::uint64_t bits = static_cast<std::uint64_t>(n + 1023) << 52;
+      double power;
+      std::memcpy(&power, &bits, sizeof power);
+      sum += power;
     }
   }
-  const double spread = std::fabs(delta) * static_cast<double>(d.length);
-  const double trimmed =
-      d.trimmed == 0 ? 0 : d.trimmed * TrimBelow(d.cut) * (spread < 700 ? dd::ExpToDouble(DD(spread)) : 0x1p1000);
-  return static_cast<double>(k) * dd::ExpToDouble(DD(most)) + trimmed;
+  return sum * (1 + 0x1p-40);  // the sum's roundings
 }
 
 // Whether d's terms from x to `to` are accurate beside its term at x: the
 // mass left out there below kAccept of it (the term's own rounding error is
 // d.error).
-bool Covers(const Distribution& d, std::size_t k, std::uint64_t x, std::uint64_t to) {
+bool Covers(const Distribution& d, std::uint64_t x, std::uint64_t to) {
   return Holds(d, x) &&
-         Missing(d, k, 0, std::min(x, to), std::max(x, to)) * d.total <= kAccept * d.v[x - d.first];
+         Missing(d, 0, std::min(x, to), std::max(x, to)) * d.total <= kAccept * d.v[x - d.first];
 }
 
 // Sums of g(x) = v(x) / v(x0) e^((t' - t)(x - x0)) on one side of x0, x0
@@ -248,8 +272,9 @@ bool Covers(const Distribution& d, std::size_t k, std::uint64_t x, std::uint64_t
 struct Side {
   Sum total;
   double first = 0, second = 0, third = 0;
-  double last = 0;  // the last term
-  bool complete = false;  // the window reaches the support's end, or its last term is negligible
+  // Its sums are finite. What lies beyond d's terms is what the windows and
+  // trims leave out, which every caller bounds (Missing).
+  bool finite = false;
 };
 
 // The terms in the blocks between the factor's anchors (16 steps), each
@@ -258,9 +283,8 @@ struct Side {
 // each term within 2 ulps and its factor's error, e^(delta j) each from
 // the one before, anchored every 16 steps.
 template <int kMoments, int kDir>
-Side SumSideTowards(const Distribution& d, std::uint64_t x0, double delta, std::uint64_t lo, std::uint64_t hi) {
+Side SumSideTowards(const Distribution& d, std::uint64_t x0, double delta) {
   Side side;
-  const bool at_end = kDir > 0 ? d.first + d.length - 1 == hi : d.first == lo;  // the support's end that way
   const std::size_t i0 = static_cast<std::size_t>(x0 - d.first);
   const double inverse = 1 / d.v[i0];
   const double step_factor = delta == 0 ? 1.0 : dd::ExpToDouble(DD(kDir * delta));
@@ -298,17 +322,14 @@ Side SumSideTowards(const Distribution& d, std::uint64_t x0, double delta, std::
     add(to);
     side.total.Add(block);
   }
-  side.first = first, side.second = second, side.third = third, side.last = g;
-  const double total = 1 + side.total.Value();
-  side.complete = (at_end || side.last <= kEdge * total) && std::isfinite(total) &&
-                  std::isfinite(side.second);
+  side.first = first, side.second = second, side.third = third;
+  side.finite = std::isfinite(side.total.Value()) && std::isfinite(side.second);
   return side;
 }
 
 template <int kMoments = 0>
-Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta, std::uint64_t lo, std::uint64_t hi) {
-  return dir > 0 ? SumSideTowards<kMoments, +1>(d, x0, delta, lo, hi)
-                 : SumSideTowards<kMoments, -1>(d, x0, delta, lo, hi);
+Side SumSide(const Distribution& d, std::uint64_t x0, int dir, double delta) {
+  return dir > 0 ? SumSideTowards<kMoments, +1>(d, x0, delta) : SumSideTowards<kMoments, -1>(d, x0, delta);
 }
 
 }  // namespace
@@ -390,9 +411,9 @@ Stratified::~Stratified() {
   std::free(d0_.v);
   std::free(other_.v);
   std::free(far_.v);
-  std::free(far_.edges);
-  std::free(d0_.edges);
-  std::free(other_.edges);
+  std::free(far_.left_out);
+  std::free(d0_.left_out);
+  std::free(other_.left_out);
   std::free(exact_);
 }
 
@@ -409,6 +430,25 @@ bool Stratified::Reserve(Buffer* b, std::size_t n) {
   }
   b->p = static_cast<double*>(p);
   b->size = n;
+  return true;
+}
+
+// Room for n records of what is left out: as a buffer of doubles, at most
+// kMaxLength of them.
+bool Stratified::ReserveLeftOut(Distribution* d, std::size_t n) {
+  constexpr std::size_t kDoubles = sizeof(LeftOut) / sizeof(double);
+  if (n <= d->left_out_capacity) return true;
+  if (n > kMaxLength / kDoubles) {
+    status_ = StrataStatus::kTooWide;
+    return false;
+  }
+  void* p = std::realloc(d->left_out, n * sizeof(LeftOut));
+  if (p == nullptr) {
+    status_ = StrataStatus::kMemory;
+    return false;
+  }
+  d->left_out = static_cast<LeftOut*>(p);
+  d->left_out_capacity = n;
   return true;
 }
 
@@ -564,14 +604,14 @@ bool Stratified::EstimateFrom(const Distribution& d) {
   const double span = Count(hi_ - lo_);
   auto equation = [&](double t, double* value, double* slope, double* curve) {
     const double delta = t - d.t;
-    const Side below = SumSide<3>(d, s_, -1, delta, lo_, hi_);
-    const Side above = SumSide<3>(d, s_, +1, delta, lo_, hi_);
+    const Side below = SumSide<3>(d, s_, -1, delta);
+    const Side above = SumSide<3>(d, s_, +1, delta);
     const double whole = 1 + below.total.Value() + above.total.Value();
     const double mean = (above.first - below.first) / whole, second = (above.second + below.second) / whole;
     const double variance = second - mean * mean;
     *curve = (above.third - below.third) / whole - mean * (3 * second - 2 * mean * mean);
-    if (!below.complete || !above.complete || !std::isfinite(whole) || !(variance > 0) ||
-        !(Missing(d, k_, delta, lo_, hi_) * span <= kAccept * variance)) {
+    if (!below.finite || !above.finite || !std::isfinite(whole) || !(variance > 0) ||
+        !(Missing(d, delta, lo_, hi_) * span <= kAccept * variance)) {
       serves = false;
       *value = 0, *slope = 1;  // stops the search
       return;
@@ -594,32 +634,31 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
   d->error = 0;
   d->refs = 0;
   d->log_base = DD(0.0);
-  d->cut = cut;
-  d->trimmed = 0;
-  {
-    Buffer b{d->edges, d->edge_capacity};
-    if (!Reserve(&b, 8 * k_)) return false;
-    d->edges = b.p, d->edge_capacity = b.size;
-  }
+  d->left_outs = 0;
+  if (!ReserveLeftOut(d, 2 * k_)) return false;
+  std::uint64_t lo_so_far = 0, hi_so_far = 0;  // the strata's supports so far
   for (std::size_t k = 0; k < k_; ++k) {
     std::uint64_t first, ref;
     std::size_t length;
     DD log_ref;
     double beyond[2];
     if (!Window(strata_[k], t, cut, &first, &length, &ref, &log_ref, beyond)) return false;
-    double* edge_of = d->edges + 8 * k;
     const Stratum& st = strata_[k];
+    lo_so_far += st.lo, hi_so_far += st.hi;
+    LeftOut& out = d->left_out[d->left_outs++];
     // The largest sum with this stratum below its window, the smallest with
     // it above (the others at their ends).
-    edge_of[6] = first > st.lo ? Count(first - 1) + Count(hi_ - st.hi) : -1;
-    edge_of[7] = first + length <= st.hi ? Count(first + length) + Count(lo_ - st.lo) : 0x1p64;
+    out.reach[0] = first > st.lo ? Count(first - 1) + Count(hi_ - st.hi) : -1;
+    out.reach[1] = first + length <= st.hi ? Count(first + length) + Count(lo_ - st.lo) : 0x1p64;
     const double edge[2] = {window_.p[0], window_.p[length - 1]};
     const double offset[2] = {Signed(first, ref) - 1, Signed(first, ref) + static_cast<double>(length)};
+    const double count[2] = {Count(first - st.lo), Count(st.hi - (first + length - 1))};
     for (std::size_t side = 0; side < 2; ++side) {
-      const bool none = beyond[side] == 0;
-      edge_of[3 * side] = none ? -std::numeric_limits<double>::infinity() : dd::LogToDouble(beyond[side]);
-      edge_of[3 * side + 1] = none ? 0 : offset[side];
-      edge_of[3 * side + 2] = none ? 0 : beyond[side] / edge[side];
+      const bool none = beyond[side] == 0;  // the window reaches the support's end
+      out.count[side] = none ? 0 : count[side];
+      out.log_first[side] = none ? 0 : dd::LogToDouble(beyond[side]);
+      out.offset[side] = none ? 0 : offset[side];
+      out.ratio[side] = none ? 0 : beyond[side] / edge[side];
     }
     d->refs += ref;
     d->log_base = dd::Add(d->log_base, log_ref);
@@ -654,11 +693,38 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
     d->error += kWindowError + static_cast<double>(na + 1) * kU;
     // Trimmed below TrimBelow(cut) of the largest, which is scaled into [1, 2).
     const std::size_t top = Largest(d->v, d->length);
-    const double floor = d->v[top] * TrimBelow(cut);
+    const double floor = d->v[top] * TrimBelow(cut, k_);
     std::size_t from = 0, to = d->length;
     while (d->v[from] < floor) ++from;
     while (d->v[to - 1] < floor) --to;
-    d->trimmed += static_cast<double>(from + (d->length - to));
+    if (from > 0 || to < d->length) {
+      // What the trim leaves out, from the terms it keeps: each computed
+      // term within d->error (e) of the exact convolution of what was kept
+      // before, itself log-concave, so that each ratio of neighbours beyond
+      // the trim is at most the last kept ratio that way, within
+      // (1 + e) / (1 - e) <= 1 + 4 e of the computed one, and the first
+      // term beyond at most the kept edge's times it; the terms kept are
+      // at least 2^-1001 of the largest, and the products that underflow
+      // in them add below 2^-50 of them. The quotients' roundings and the
+      // logarithms' (2 ulps of at most 700) are within the 2^-38 added.
+      const double slack = (1 + 4 * d->error) * (1 + 0x1p-38);
+      LeftOut& trim = d->left_out[d->left_outs++];
+      const std::size_t kept[2] = {from, to - 1};  // the kept edges
+      const bool pair = to - from >= 2;  // each with a kept neighbour inside
+      const double cut_off[2] = {static_cast<double>(from), static_cast<double>(d->length - to)};
+      trim.reach[0] = from > 0 ? Count(d->first + from - 1) + Count(hi_ - hi_so_far) : -1;
+      trim.reach[1] = Count(d->first + to) + Count(lo_ - lo_so_far);
+      trim.offset[0] = -static_cast<double>(top - from) - 1;
+      trim.offset[1] = static_cast<double>(to - top);
+      for (std::size_t side = 0; side < 2; ++side) {
+        trim.count[side] = cut_off[side];
+        if (cut_off[side] == 0) continue;
+        const std::size_t inside = side == 0 ? kept[0] + 1 : kept[1] - 1;
+        const double ratio = pair ? d->v[kept[side]] / d->v[inside] * slack : 1.0;
+        trim.ratio[side] = ratio;
+        trim.log_first[side] = dd::LogToDouble(d->v[kept[side]] / d->v[top] * slack) + dd::LogToDouble(ratio);
+      }
+    }
     int e = 0;
     std::frexp(d->v[top], &e);
     const double scale = std::ldexp(1.0, 1 - e);
@@ -814,15 +880,15 @@ int Stratified::Order(std::uint64_t x, std::uint64_t y) {
 // as Covers; where they grow, the mass left out there, so reweighted,
 // below kAccept of their sum.
 bool Stratified::Serves(const Distribution& d, std::uint64_t x, std::uint64_t to) {
-  if (!Covers(d, k_, x, to)) return false;
+  if (!Covers(d, x, to)) return false;
   const int dir = to > x ? +1 : -1;
   const double delta = -d.t;
   if (to == x || delta * dir <= 0) return true;
-  const Side ahead = SumSide(d, x, dir, delta, lo_, hi_);
-  const Side behind = SumSide(d, x, -dir, delta, lo_, hi_);
+  const Side ahead = SumSide(d, x, dir, delta);
+  const Side behind = SumSide(d, x, -dir, delta);
   const double tail = 1 + ahead.total.Value(), whole = tail + behind.total.Value();
-  return ahead.complete && std::isfinite(whole) &&
-         Missing(d, k_, delta, std::min(x, to), std::max(x, to)) * whole <= kAccept * tail;
+  return ahead.finite && std::isfinite(whole) &&
+         Missing(d, delta, std::min(x, to), std::max(x, to)) * whole <= kAccept * tail;
 }
 
 // A distribution that serves x to `to`: d0_ or far_ where one does, else far_
@@ -864,19 +930,19 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   bool down_ok = false, up_ok = false;
   auto sides = [&](const Distribution& dist) {
     const double delta = -dist.t;
-    down = SumSide(dist, s_, -1, delta, lo_, hi_);
-    up = SumSide(dist, s_, +1, delta, lo_, hi_);
+    down = SumSide(dist, s_, -1, delta);
+    up = SumSide(dist, s_, +1, delta);
     const double down_sum = 1 + down.total.Value(), up_sum = 1 + up.total.Value();
     const double at_s = dist.v[s_ - dist.first];
     const double whole = down_sum + up_sum - 1;
     // The error of a side: what is left out of its sums (at d's own tilt
     // for the side that falls, its weights at most 1), beside it.
     auto error = [&](std::uint64_t from, std::uint64_t to, bool falls) {
-      if (falls) return Missing(dist, k_, 0, from, to) * dist.total / at_s;
-      return std::isfinite(whole) ? Missing(dist, k_, delta, from, to) * whole : 0x1p1000;
+      if (falls) return Missing(dist, 0, from, to) * dist.total / at_s;
+      return std::isfinite(whole) ? Missing(dist, delta, from, to) * whole : 0x1p1000;
     };
-    down_ok = down.complete && error(lo_, s_, delta >= 0) <= kAccept * down_sum;
-    up_ok = up.complete && error(s_, hi_, delta <= 0) <= kAccept * up_sum;
+    down_ok = down.finite && error(lo_, s_, delta >= 0) <= kAccept * down_sum;
+    up_ok = up.finite && error(s_, hi_, delta <= 0) <= kAccept * up_sum;
   };
   // The side that falls is the one that matters (the smaller tail).
   auto delta_side_ok = [](bool down_good, bool up_good, double t) {
@@ -1061,7 +1127,7 @@ void Stratified::Tails(bool two_sided, StrataTails* out) {
   }
   if (!probe(counted_at, end, &p)) return;
   const Distribution& edge = *p.dist;
-  const Side far_side = SumSide(edge, counted_at, far, -edge.t, lo_, hi_);
+  const Side far_side = SumSide(edge, counted_at, far, -edge.t);
   const bool tied = p.order == 0;
   const DD scale = dd::Exp(p.ell);
   const DD far_sum = dd::Add(DD(1.0), far_side.total.Pair());
@@ -1084,27 +1150,24 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
   auto equation = [&](double t, double* value, double* slope, double* curve) {
     const Distribution* d = nullptr;
     Side below, above;
-    // A distribution serves t where its sums are complete and the mass
-    // its windows leave out at t is below kAccept of the tail. Far from the
-    // root it may serve for the sign alone (all the search needs there):
-    // the tail's value, even with all that is left out added to it or to
-    // the whole, a factor e beyond alpha. The last distribution tried, the
-    // deepest at t itself, serves where a window ends short of the sums'
-    // negligible terms too (s in the far tail at t, beside a window's
-    // edge): what the windows leave out is bounded all the same.
-    auto tries = [&](const Distribution& dist, bool last) {
+    // A distribution serves t where its sums are finite and the mass its
+    // windows and trims leave out at t is below kAccept of the tail. Far
+    // from the root it may serve for the sign alone (all the search needs
+    // there): the tail's value, even with all that is left out added to it
+    // or to the whole, a factor e beyond alpha.
+    auto tries = [&](const Distribution& dist) {
       if (dist.length == 0 || !Holds(dist, s_)) return false;
       const double delta = t - dist.t;
-      below = SumSide<2>(dist, s_, -1, delta, lo_, hi_);
-      above = SumSide<2>(dist, s_, +1, delta, lo_, hi_);
-      if (!last && !(below.complete && above.complete)) return false;
+      below = SumSide<2>(dist, s_, -1, delta);
+      above = SumSide<2>(dist, s_, +1, delta);
+      if (!(below.finite && above.finite)) return false;
       const double b0 = below.total.Value(), a0 = above.total.Value();
       const double tail = side > 0 ? 1 + a0 : 1 + b0, whole = 1 + a0 + b0;
       if (!std::isfinite(whole)) return false;
       // The tail's relative error: what is left out of it, beside it, and
       // of the whole, beside the whole.
-      const double in_tail = (side > 0 ? Missing(dist, k_, delta, s_, hi_) : Missing(dist, k_, delta, lo_, s_)) * whole;
-      const double in_whole = Missing(dist, k_, delta, lo_, hi_);
+      const double in_tail = (side > 0 ? Missing(dist, delta, s_, hi_) : Missing(dist, delta, lo_, s_)) * whole;
+      const double in_whole = Missing(dist, delta, lo_, hi_);
       if (in_tail + in_whole * tail <= kAccept * tail) return true;
       // Unbounded (a window's edge does not fall), no sign either.
       const double most_tail = tail + in_tail, least_whole = whole * (1 + in_whole);
@@ -1113,10 +1176,10 @@ double Stratified::OddsRatioBound(Bound which, double alpha) {
       }
       return LogQuotient(most_tail, whole) < log_alpha - 1 || LogQuotient(tail, least_whole) > log_alpha + 1;
     };
-    if (tries(d0_, false)) {
+    if (tries(d0_)) {
       d = &d0_;
-    } else if (tries(other_, false) || (Build(t, &other_, kShallowCut) && tries(other_, false)) ||
-               (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_, true))) {
+    } else if (tries(other_) || (Build(t, &other_, kShallowCut) && tries(other_)) ||
+               (status_ == StrataStatus::kOk && Build(t, &other_, kDeepCut) && tries(other_))) {
       d = &other_;
     }
     if (d == nullptr && status_ == StrataStatus::kOk && other_.length > 0 && !Holds(other_, s_)) {

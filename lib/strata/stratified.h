@@ -12,14 +12,15 @@
 // P(X_k = x) e^(t x), relative to their mode, over the window where they
 // are at least 2^-80 (or 2^-128) of it (tail_sum's neighbour ratios,
 // anchored on the log-probability every 16 tables), convolved in the
-// strata's order, the running result trimmed below 2^-160 of its largest
-// and rescaled by a power of two (a few small strata are convolved whole).
+// strata's order, the running result trimmed below 2^-100 (or deeper) of
+// its largest and rescaled by a power of two (a few small strata are
+// convolved whole).
 // At the tilt where the mean of S is the point of interest (the observed
 // sum; the opposite tail's edge; a bound), the terms that carry a tail are
 // the central ones, each within the proven relative error that the walk
 // and the convolution's roundings accumulate (Distribution::error), and
-// what the windows leave out is bounded by their edges (Missing, in the
-// .cpp) and checked by every sum. A tail at
+// what the windows and the trims leave out is bounded by their edges
+// (Missing, in the .cpp) and checked by every sum. A tail at
 // psi = 1 is the tilted terms times e^(-t x), summed from the point
 // outward: the factor falls along the sum, so the sum keeps its relative
 // accuracy however small the tail.
@@ -89,6 +90,18 @@ struct StrataTails {
   TieRule tie = TieRule::kNone;
 };
 
+// What a window of a stratum's weights, or a trim of the running
+// distribution, leaves out on each side (0 below, 1 above), the weights
+// log-concave in x: ln of a bound on the first weight left out, relative to
+// a reference weight (the stratum's mode; the running distribution's
+// largest), its offset from the reference, a bound on the ratio of each
+// weight beyond to the one before it, and how many there are (0: none);
+// then the largest sum of S with it below, the smallest with it above.
+struct LeftOut {
+  double log_first[2], offset[2], ratio[2], count[2];
+  double reach[2];
+};
+
 // The distribution of S at tilt t over a window: S = first + i has
 //   ln P(S = first + i; 1) = ln v[i] + exponent ln 2 - t (first + i - refs) + log_base,
 // each v[i] within `error` of its value, relative.
@@ -103,15 +116,10 @@ struct Distribution {
   std::uint64_t top = 0;    // S at the largest term
   double mean = 0, sd = 0;  // of S at t, the mean less top (Deviation)
   double total = 0;         // the sum of v
-  double cut = 0;           // each window's edge, relative to its mode
-  // What the windows leave out, stratum by stratum: beyond each edge, ln of
-  // the first weight cut (relative to the mode), its offset from the mode,
-  // and its ratio to the edge's weight (-inf, 0, 0 where the window reaches
-  // the support's end); then the largest sum of S with the stratum below
-  // its window and the smallest with it above. 8 doubles a stratum.
-  double* edges = nullptr;
-  std::size_t edge_capacity = 0;
-  double trimmed = 0;  // terms trimmed from the running distribution
+  // What the windows and the running distribution's trims leave out, a
+  // record each (Missing, in the .cpp).
+  LeftOut* left_out = nullptr;
+  std::size_t left_outs = 0, left_out_capacity = 0;
 };
 
 // The computation for one set of strata (at least two of them): the
@@ -139,6 +147,7 @@ class Stratified {
     std::size_t size = 0;
   };
   bool Reserve(Buffer* b, std::size_t n);
+  bool ReserveLeftOut(Distribution* d, std::size_t n);
   bool Window(const Stratum& st, double t, double cut, std::uint64_t* first, std::size_t* length,
               std::uint64_t* ref, DD* log_ref, double beyond[2] = nullptr);
   void Moments(double t, double* mean, double* variance, double* third);
