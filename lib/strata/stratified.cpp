@@ -208,17 +208,27 @@ bool Holds(const Distribution& d, std::uint64_t x) {
   return d.length > 0 && x >= d.first && x - d.first < d.length;
 }
 
-// ln of a bound on sum_{m < n} r^m, r > 0 and n >= 1: below 1/2,
-// r / (1 - r) bounds ln 1/(1 - r) closely enough; up to 1, the lesser of
-// ln 1/(1 - r) and ln n (each term at most 1); from 1, ln n + (n - 1) ln r
-// (each at most the last). Each logarithm within 2 ulps, n and n - 1 within
-// 2^-53 of the counts: 2^-40 more covers them.
-double LogGeometric(double r, double n) {
-  if (r < 0.5) return r / (1 - r);
-  const double log_n = dd::LogToDouble(n) * (1 + 0x1p-40);
-  if (r < 1) return std::min(-dd::LogToDouble(1 - r) * (1 + 0x1p-40), log_n);
+constexpr double kLog2E = 1.4426950408889634;  // 1 / ln 2
+
+// The exponent e of a positive normal double x: 2^e <= x < 2^(e + 1).
+int Exponent(double x) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+}
+
+// A bound on log2 of sum_{m < n} r^m, r >= 0 and n >= 1: below 1/2,
+// r / (1 - r) bounds ln 1/(1 - r); up to 1, the lesser of log2 1/(1 - r)
+// and log2 n (each term at most 1), each below its double's exponent plus
+// one (1 - r is exact, and the quotient rounds across no power of two it
+// does not reach); from 1, log2 n + (n - 1) log2 r (each at most the
+// last).
+double Log2Geometric(double r, double n) {
+  if (r < 0.5) return r / (1 - r) * kLog2E;
+  const double log_n = Exponent(n) + 1;
+  if (r < 1) return std::min(static_cast<double>(Exponent(1 / (1 - r)) + 1), log_n);
   if (!(r <= std::numeric_limits<double>::max())) return std::numeric_limits<double>::infinity();
-  return log_n + (n - 1) * dd::LogToDouble(r) * (1 + 0x1p-40);
+  return log_n + (n - 1) * dd::LogToDouble(r) * kLog2E;
 }
 
 // A bound on the mass the windows and trims leave out of d reweighted by
@@ -226,8 +236,10 @@ double LogGeometric(double r, double n) {
 // sum lies in [from, to]: a stratum's mass cut below its window (or a
 // partial sum's below its trim) only reaches sums up to the cut plus the
 // others' largest, and above it sums down to the cut plus the others'
-// smallest (reach). The sum of the bounds of the sides that reach
-// [from, to], each rounded up to a power of two.
+// smallest (reach). The sum of the sides' bounds that reach [from, to],
+// each rounded up to a power of two: 2^n for a bound b in log2, n =
+// ceil(b) + 1, where the roundings in b (a few ulps of terms below 2^11)
+// stay far inside the 1 added.
 double Missing(const Distribution& d, double delta, std::uint64_t from, std::uint64_t to) {
   double up = 0, down = 0;  // e^(+-delta), where anything is left out
   // reach is two counts rounded to double and their rounded sum, within
@@ -243,12 +255,10 @@ double Missing(const Distribution& d, double delta, std::uint64_t from, std::uin
       if (side == 0 ? e.reach[0] < lowest : e.reach[1] > highest) continue;  // cannot land in [from, to]
       if (up == 0) up = dd::ExpToDouble(DD(delta)), down = 1 / up;
       const double r = e.ratio[side] * (side == 0 ? down : up);
-      const double bound = e.log_first[side] + delta * e.offset[side] + LogGeometric(r, e.count[side]);
-      if (!(bound <= 700)) return std::numeric_limits<double>::infinity();  // NaN too
-      // e^bound <= 2^n, n = ceil(bound / ln 2) + 1 (the product within
-      // 2^-40 of its value, far inside the 1 added), bound at least -700:
-      // n in [-1009, 1012], 2^n a normal double made from its exponent.
-      const auto n = static_cast<std::int64_t>(std::ceil((bound > -700 ? bound : -700.0) * 1.4426950408889634)) + 1;
+      const double bound = (e.log_first[side] + delta * e.offset[side]) * kLog2E + Log2Geometric(r, e.count[side]);
+      if (!(bound <= 1000)) return std::numeric_limits<double>::infinity();  // NaN too
+      // 2^n, n in [-1008, 1002], made from its exponent.
+      const auto n = static_cast<std::int64_t>(std::ceil(bound > -1009 ? bound : -1009.0)) + 1;
       const std::uint64_t bits = static_cast<std::uint64_t>(n + 1023) << 52;
       double power;
       std::memcpy(&power, &bits, sizeof power);
@@ -705,8 +715,8 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
       // (1 + e) / (1 - e) <= 1 + 4 e of the computed one, and the first
       // term beyond at most the kept edge's times it; the terms kept are
       // at least 2^-1001 of the largest, and the products that underflow
-      // in them add below 2^-50 of them. The quotients' roundings and the
-      // logarithms' (2 ulps of at most 700) are within the 2^-38 added.
+      // in them add below 2^-50 of them. The quotients' and products'
+      // roundings are within the 2^-38 added.
       const double slack = (1 + 4 * d->error) * (1 + 0x1p-38);
       LeftOut& trim = d->left_out[d->left_outs++];
       const std::size_t kept[2] = {from, to - 1};  // the kept edges
@@ -722,7 +732,11 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
         const std::size_t inside = side == 0 ? kept[0] + 1 : kept[1] - 1;
         const double ratio = pair ? d->v[kept[side]] / d->v[inside] * slack : 1.0;
         trim.ratio[side] = ratio;
-        trim.log_first[side] = dd::LogToDouble(d->v[kept[side]] / d->v[top] * slack) + dd::LogToDouble(ratio);
+        const double lead = d->v[kept[side]] / d->v[top] * slack;
+        const double product = lead * ratio;
+        trim.log_first[side] = product >= std::numeric_limits<double>::min()
+                                   ? dd::LogToDouble(product)
+                                   : dd::LogToDouble(lead) + dd::LogToDouble(ratio);
       }
     }
     int e = 0;
