@@ -427,38 +427,22 @@ Stratified::~Stratified() {
   std::free(exact_);
 }
 
-bool Stratified::Reserve(Buffer* b, std::size_t n) {
-  if (n <= b->size) return true;
-  if (n > kMaxLength) {
+// Room for n entries at *p, *size of them now: at most kMaxLength doubles'
+// worth.
+template <typename T>
+bool Stratified::Grow(T** p, std::size_t* size, std::size_t n) {
+  if (n <= *size) return true;
+  if (n > kMaxLength / (sizeof(T) / sizeof(double))) {
     status_ = StrataStatus::kTooWide;
     return false;
   }
-  void* p = std::realloc(b->p, n * sizeof(double));
-  if (p == nullptr) {
+  void* q = std::realloc(*p, n * sizeof(T));
+  if (q == nullptr) {
     status_ = StrataStatus::kMemory;
     return false;
   }
-  b->p = static_cast<double*>(p);
-  b->size = n;
-  return true;
-}
-
-// Room for n records of what is left out: as a buffer of doubles, at most
-// kMaxLength of them.
-bool Stratified::ReserveLeftOut(Distribution* d, std::size_t n) {
-  constexpr std::size_t kDoubles = sizeof(LeftOut) / sizeof(double);
-  if (n <= d->left_out_capacity) return true;
-  if (n > kMaxLength / kDoubles) {
-    status_ = StrataStatus::kTooWide;
-    return false;
-  }
-  void* p = std::realloc(d->left_out, n * sizeof(LeftOut));
-  if (p == nullptr) {
-    status_ = StrataStatus::kMemory;
-    return false;
-  }
-  d->left_out = static_cast<LeftOut*>(p);
-  d->left_out_capacity = n;
+  *p = static_cast<T*>(q);
+  *size = n;
   return true;
 }
 
@@ -477,7 +461,7 @@ bool Stratified::Window(const Stratum& st, double t, double cut, std::uint64_t* 
   // count held here along the walk, where no store of a term can touch it).
   double terms = terms_;
   auto push = [&](double term) {
-    if (n == window_.size && !Reserve(&window_, 2 * n + 64)) return false;
+    if (n == window_.size && !Grow(&window_.p, &window_.size, 2 * n + 64)) return false;
     window_.p[n++] = term;
     if (++terms > kMaxTerms) {
       status_ = StrataStatus::kTooWide;
@@ -645,7 +629,7 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
   d->refs = 0;
   d->log_base = DD(0.0);
   d->left_outs = 0;
-  if (!ReserveLeftOut(d, 2 * k_)) return false;
+  if (!Grow(&d->left_out, &d->left_out_capacity, 2 * k_)) return false;
   std::uint64_t lo_so_far = 0, hi_so_far = 0;  // the strata's supports so far
   for (std::size_t k = 0; k < k_; ++k) {
     std::uint64_t first, ref;
@@ -673,9 +657,7 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
     d->refs += ref;
     d->log_base = dd::Add(d->log_base, log_ref);
     if (k == 0) {
-      Buffer b{d->v, d->capacity};
-      if (!Reserve(&b, length)) return false;
-      d->v = b.p, d->capacity = b.size;
+      if (!Grow(&d->v, &d->capacity, length)) return false;
       std::memcpy(d->v, window_.p, length * sizeof(double));
       d->length = length;
       d->first = first;
@@ -691,7 +673,7 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
       return false;
     }
     const std::size_t need = na + nb - 1;
-    if (!Reserve(&spare_, need)) return false;
+    if (!Grow(&spare_.p, &spare_.size, need)) return false;
     if (length <= d->length) {
       Convolve(window_.p, length, d->v, d->length, spare_.p);
     } else {

@@ -146,8 +146,8 @@ class Stratified {
     double* p = nullptr;
     std::size_t size = 0;
   };
-  bool Reserve(Buffer* b, std::size_t n);
-  bool ReserveLeftOut(Distribution* d, std::size_t n);
+  template <typename T>
+  bool Grow(T** p, std::size_t* size, std::size_t n);
   bool Window(const Stratum& st, double t, double cut, std::uint64_t* first, std::size_t* length,
               std::uint64_t* ref, DD* log_ref, double beyond[2] = nullptr);
   void Moments(double t, double* mean, double* variance, double* third);
