@@ -431,8 +431,9 @@ Stratified::~Stratified() {
 // worth.
 template <typename T>
 bool Stratified::Grow(T** p, std::size_t* size, std::size_t n) {
+  constexpr std::size_t kMaxBytes = kMaxLength * sizeof(double);
   if (n <= *size) return true;
-  if (n > kMaxLength / (sizeof(T) / sizeof(double))) {
+  if (n > kMaxBytes / sizeof(T)) {
     status_ = StrataStatus::kTooWide;
     return false;
   }
