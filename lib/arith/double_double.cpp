@@ -88,13 +88,6 @@ constexpr DD kInv120 = Div(DD(1.0), DD(120.0));
 // t - 1/2 truncated, the sign taken without a branch.
 std::int64_t Nearest(double t) { return static_cast<std::int64_t>(t + std::copysign(0.5, t)); }
 
-double PowerOfTwo(int k) {  // -1022 <= k <= 1023
-  const std::uint64_t bits = static_cast<std::uint64_t>(k + 1023) << 52;
-  double v;
-  std::memcpy(&v, &bits, sizeof v);
-  return v;
-}
-
 }  // namespace
 
 // ln 10 = 3 ln 2 + 2 atanh(1/9); ln pi = ln 3 + 2 atanh((pi - 3) / (pi + 3)),
@@ -163,9 +156,7 @@ std::int64_t Floor(DD a) {
 // the omitted terms below 2^-102 of the first. The first three terms of the
 // bracket are double-doubles; the rest, below 2^-54, a double.
 DD Log(DD x) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &x.hi, sizeof bits);
-  int e = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+  int e = Exponent(x.hi);
   DD m = Scale(x, -e);
   if (m.hi >= 1.5) {
     m = Scale(m, -1);
@@ -194,9 +185,7 @@ double MinusLog10(DD x) {
 }
 
 double LogToDouble(double x) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  int e = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+  int e = Exponent(x);
   double m = x * PowerOfTwo(-e);
   if (m >= 1.5) {
     m *= 0.5;

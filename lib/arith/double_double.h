@@ -20,6 +20,7 @@
 #define FISHER2X2_ARITH_DOUBLE_DOUBLE_H
 
 #include <cstdint>
+#include <cstring>
 
 // Like a double, a DD declared without a value has none: the tables
 // that hold many (Margins) are not cleared for every table tested.
@@ -122,6 +123,21 @@ std::int64_t Floor(DD a);
 
 // ln 2, ln 10 and ln(2 pi)/2, to 106 bits.
 extern const DD kLn2, kLn10, kHalfLn2Pi;  // defined constexpr
+
+// 2^k for -1022 <= k <= 1023, made from its exponent's bits.
+inline double PowerOfTwo(int k) {
+  const std::uint64_t bits = static_cast<std::uint64_t>(k + 1023) << 52;
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+// The exponent e of a positive normal double x: 2^e <= x < 2^(e + 1).
+inline int Exponent(double x) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+}
 
 // ln x for x > 0.
 DD Log(DD x);

@@ -210,13 +210,6 @@ bool Holds(const Distribution& d, std::uint64_t x) {
 
 constexpr double kLog2E = 1.4426950408889634;  // 1 / ln 2
 
-// The exponent e of a positive normal double x: 2^e <= x < 2^(e + 1).
-int Exponent(double x) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return static_cast<int>((bits >> 52) & 0x7ff) - 1023;
-}
-
 // A bound on log2 of sum_{m < n} r^m, r >= 0 and n >= 1: below 1/2,
 // r / (1 - r) bounds ln 1/(1 - r); up to 1, the lesser of log2 1/(1 - r)
 // and log2 n (each term at most 1), each below its double's exponent plus
@@ -225,8 +218,8 @@ int Exponent(double x) {
 // last).
 double Log2Geometric(double r, double n) {
   if (r < 0.5) return r / (1 - r) * kLog2E;
-  const double log_n = Exponent(n) + 1;
-  if (r < 1) return std::min(static_cast<double>(Exponent(1 / (1 - r)) + 1), log_n);
+  const double log_n = dd::Exponent(n) + 1;
+  if (r < 1) return std::min(static_cast<double>(dd::Exponent(1 / (1 - r)) + 1), log_n);
   if (!(r <= std::numeric_limits<double>::max())) return std::numeric_limits<double>::infinity();
   return log_n + (n - 1) * dd::LogToDouble(r) * kLog2E;
 }
@@ -257,12 +250,8 @@ double Missing(const Distribution& d, double delta, std::uint64_t from, std::uin
       const double r = e.ratio[side] * (side == 0 ? down : up);
       const double bound = (e.log_first[side] + delta * e.offset[side]) * kLog2E + Log2Geometric(r, e.count[side]);
       if (!(bound <= 1000)) return std::numeric_limits<double>::infinity();  // NaN too
-      // 2^n, n in [-1008, 1002], made from its exponent.
-      const auto n = static_cast<std::int64_t>(std::ceil(bound > -1009 ? bound : -1009.0)) + 1;
-      const std::uint64_t bits = static_cast<std::uint64_t>(n + 1023) << 52;
-      double power;
-      std::memcpy(&power, &bits, sizeof power);
-      sum += power;
+      // 2^n, n in [-1008, 1002].
+      sum += dd::PowerOfTwo(static_cast<int>(std::ceil(bound > -1009 ? bound : -1009.0)) + 1);
     }
   }
   return sum * (1 + 0x1p-40);  // the sum's roundings
