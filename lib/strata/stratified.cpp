@@ -640,9 +640,10 @@ bool Stratified::Build(double t, Distribution* d, double cut) {
     for (std::size_t side = 0; side < 2; ++side) {
       const bool none = beyond[side] == 0;  // the window reaches the support's end
       out.count[side] = none ? 0 : count[side];
-      out.log_first[side] = none ? 0 : dd::LogToDouble(beyond[side]);
-      out.offset[side] = none ? 0 : offset[side];
-      out.ratio[side] = none ? 0 : beyond[side] / edge[side];
+      if (none) continue;  // the rest is read only where something is left out
+      out.log_first[side] = dd::LogToDouble(beyond[side]);
+      out.offset[side] = offset[side];
+      out.ratio[side] = beyond[side] / edge[side];
     }
     d->refs += ref;
     d->log_base = dd::Add(d->log_base, log_ref);

@@ -95,8 +95,9 @@ struct StrataTails {
 // log-concave in x: ln of a bound on the first weight left out, relative to
 // a reference weight (the stratum's mode; the running distribution's
 // largest), its offset from the reference, a bound on the ratio of each
-// weight beyond to the one before it, and how many there are (0: none);
-// then the largest sum of S with it below, the smallest with it above.
+// weight beyond to the one before it, and how many there are (0: none,
+// and the side's other members unset); then the largest sum of S with it
+// below, the smallest with it above.
 struct LeftOut {
   double log_first[2], offset[2], ratio[2], count[2];
   double reach[2];
