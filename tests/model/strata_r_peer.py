@@ -83,7 +83,7 @@ def near_tie(strata):
         lo, c = lo + l, out
     s = sum(t[0] for t in strata)
     cs = c[s - lo]
-    return any(v != cs and abs(v - cs) <= 1e-7 * cs * 1.01 for v in c)
+    return any(v != cs and abs(v - cs) * 10**9 <= cs * 101 for v in c)  # within 1.01e-7, on the integers
 
 
 if __name__ == "__main__":
