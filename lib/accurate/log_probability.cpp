@@ -10,6 +10,10 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+
 #include "classic/log_factorial.h"
 #include "common/growing.h"
 
@@ -24,18 +28,61 @@ using dd::Sub;
 
 // --- Totals up to kMaxTotal: ln k! in double-double ------------------------
 
-// ln k! for k = 0 .. as far as it is filled, each entry the one before
-// plus Log(k); threads share it.
+// ln k! for k = 0 .. kMaxTotal, each entry the one before plus Log(k): a
+// fixed chain of roundings. A run's tables read a few entries (a one-table
+// test at a total of 40000 some twenty, a window of a stratum one every 16
+// tables), so the chain is kept at every kLogFactorialBlock-th entry
+// (checkpoints.inc, written from this chain by numerics_probe) and each
+// block is filled from its first entry where it is first read, to the same
+// bits as the whole chain: 64 logarithms a block, where filling up to the
+// total took one for every k (some 5 ms at 40000). Totals up to
+// kFillWhole have every block up to theirs filled at once (no more than
+// the blocks a walk reads there), and their tables then read the entries
+// without a check a cell. Threads share the blocks: one is filled under
+// the lock, its flag (released) set after its entries, and `whole` (the
+// entries 0 .. whole all set) after the flags it covers, so that a reader
+// who acquired either needs no lock.
+constexpr int kBlocks = kMaxTotal / kLogFactorialBlock + 1;
+constexpr DD kCheckpoints[kBlocks] = {
+#include "accurate/log_factorial_checkpoints.inc"
+};
+constexpr int kFillWhole = 1024;
 DD log_factorial[kMaxTotal + 1];
-Growing lf_filled(0);
+std::atomic<bool> block_filled[kBlocks];
+std::atomic<int> whole(-1);
+pthread_mutex_t block_mutex = PTHREAD_MUTEX_INITIALIZER;
 
-void FillLogFactorials(int n) {
-  lf_filled.Reach(n, [](int have, int to) {
-    for (int k = have + 1; k <= to; ++k) {
-      log_factorial[k] = Add(log_factorial[k - 1], Log(DD(static_cast<double>(k))));
-    }
-  });
+__attribute__((noinline)) void FillBlock(std::size_t b) {
+  const Lock lock(block_mutex);
+  if (block_filled[b].load(std::memory_order_relaxed)) return;
+  const std::size_t first = b * kLogFactorialBlock;
+  const std::size_t last = std::min(first + kLogFactorialBlock - 1, static_cast<std::size_t>(kMaxTotal));
+  log_factorial[first] = kCheckpoints[b];
+  for (std::size_t k = first + 1; k <= last; ++k) {
+    log_factorial[k] = Add(log_factorial[k - 1], Log(DD(static_cast<double>(k))));
+  }
+  block_filled[b].store(true, std::memory_order_release);
 }
+
+// Has the entry k set.
+inline void Ensure(std::uint64_t k) {
+  const std::size_t b = k / kLogFactorialBlock;
+  if (!block_filled[b].load(std::memory_order_acquire)) FillBlock(b);
+}
+
+// Whether the entries 0 .. n are all set, n <= kMaxTotal: at once where n
+// is at most kFillWhole.
+__attribute__((noinline)) bool FillWhole(int n) {
+  if (n > kFillWhole) return false;
+  for (int k = 0; k <= n; k += kLogFactorialBlock) Ensure(static_cast<std::uint64_t>(k));
+  const int end = std::min((n / kLogFactorialBlock + 1) * kLogFactorialBlock - 1, kMaxTotal);
+  int have = whole.load(std::memory_order_relaxed);
+  while (have < end && !whole.compare_exchange_weak(have, end, std::memory_order_release)) {
+  }
+  return true;
+}
+
+inline bool Whole(int n) { return n <= whole.load(std::memory_order_acquire) || FillWhole(n); }
 
 // The error of a log-probability from the table. Log(k) is within
 // 2^-100 * ln k (< 2^-96.4 below 50001) of ln k, and each addition adds at
@@ -169,7 +216,10 @@ void MakeMargins(std::uint64_t a, std::uint64_t b, std::uint64_t c, std::uint64_
   m.n = m.r1 + m.r2;
   m.small = m.n <= static_cast<std::uint64_t>(kMaxTotal);
   if (m.small) {
-    FillLogFactorials(static_cast<int>(m.n));
+    m.whole = Whole(static_cast<int>(m.n));
+    if (!m.whole) {
+      for (const std::uint64_t k : {m.r1, m.r2, m.c1, m.c2, m.n}) Ensure(k);
+    }
     const DD* const L = log_factorial;
     m.margin_terms = Sub(Add(Add(Add(L[m.r1], L[m.r2]), L[m.c1]), L[m.c2]), L[m.n]);
     return;
@@ -225,8 +275,15 @@ __attribute__((noinline)) LogProbabilityBound SaddlePoint(const Margins& m, std:
 
 }  // namespace
 
-LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
-  if (!m.small) return SaddlePoint(m, x);
+const DD& LogFactorialEntry(std::uint64_t k) {
+  Ensure(k);
+  return log_factorial[k];
+}
+
+namespace {
+
+// From the table, its entries up to the total all set (m.whole) or not.
+LogProbabilityBound FromTable(const Margins& m, std::uint64_t x) {
   const std::array<std::uint64_t, 4> cells = CellsAt(m, x);
   DD s = m.margin_terms;
   // cppcheck-suppress useStlAlgorithm ; a fixed order of four subtractions
@@ -234,7 +291,28 @@ LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
   return {s, kTableError};
 }
 
+// Has the entries of the table with cell a = x set.
+__attribute__((noinline)) void EnsureCells(const Margins& m, std::uint64_t x) {
+  for (std::uint64_t cell : CellsAt(m, x)) Ensure(cell);
+}
+
+// Beyond the entries all set: the blocks the table reads, or beyond
+// kMaxTotal the saddle-point form. Apart, so that the table's path saves
+// no registers for it.
+__attribute__((noinline)) LogProbabilityBound Unfilled(const Margins& m, std::uint64_t x) {
+  if (!m.small) return SaddlePoint(m, x);
+  EnsureCells(m, x);
+  return FromTable(m, x);
+}
+
+}  // namespace
+
+LogProbabilityBound LogProbability(const Margins& m, std::uint64_t x) {
+  return m.whole ? FromTable(m, x) : Unfilled(m, x);
+}
+
 double RoughLogProbability(const Margins& m, std::uint64_t x) {
+  if (!m.whole) EnsureCells(m, x);
   const std::array<std::uint64_t, 4> cells = CellsAt(m, x);
   double s = m.margin_terms.hi;
   // cppcheck-suppress useStlAlgorithm ; a fixed order of four subtractions

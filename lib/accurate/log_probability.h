@@ -12,6 +12,14 @@
 #include "arith/double_double.h"
 #include "arith/uint128.h"
 
+// The table of ln k! up to kMaxTotal is filled in blocks of this many
+// entries, each where a table first reads it.
+inline constexpr int kLogFactorialBlock = 64;
+
+// ln k! in double-double, k <= kMaxTotal: the table's entry, its block
+// filled first where it is not yet.
+const DD& LogFactorialEntry(std::uint64_t k);
+
 // The margins of a table, and what every log-probability with them shares:
 // MakeMargins sets margin_terms where small, the rest of the double-doubles
 // otherwise. Never copied.
@@ -22,6 +30,7 @@ struct Margins {
 
   std::uint64_t r1 = 0, r2 = 0, c1 = 0, c2 = 0, n = 0;
   bool small = true;  // n <= kMaxTotal: from the table of ln k!
+  bool whole = false;  // and its entries up to n all set
   DD margin_terms;  // then the margins' entries less the total's
   DD total;         // otherwise n
   DD expected[4];   // of the cells a, b, c, d: r1 c1 / n, r1 c2 / n, r2 c1 / n, r2 c2 / n

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "accurate/exact_compare.h"
+#include "accurate/log_probability.h"
 #include "classic/fisher_test.h"
 
 namespace {
@@ -67,6 +69,21 @@ TEST(CompareShifted64, TiesAndNearTiesBeyond50000) {
 // table accumulates one rounding per entry). Every table up to N = 24, with
 // all their ties (a tie decided wrongly moves the two-tailed value by a
 // whole table's probability), and random ones up to 5000.
+// The table of ln k! filled block by block from its checkpoints, in an
+// order that fills each block from a read in its middle or its end, holds
+// every entry of the one chain entry(k - 1) + Log(k), to the bit.
+TEST(LogFactorialTable, EveryEntryIsTheChains) {
+  std::vector<DD> chain(kMaxTotal + 1, DD(0.0));
+  for (int k = 1; k <= kMaxTotal; ++k) chain[k] = dd::Add(chain[k - 1], dd::Log(DD(static_cast<double>(k))));
+  for (int start : {kMaxTotal, kLogFactorialBlock / 2 + 1}) {
+    for (int k = start; k >= 0; k -= 97) EXPECT_EQ(LogFactorialEntry(k).hi, chain[k].hi) << k;
+  }
+  for (int k = 0; k <= kMaxTotal; ++k) {
+    ASSERT_EQ(LogFactorialEntry(k).hi, chain[k].hi) << k;
+    ASSERT_EQ(LogFactorialEntry(k).lo, chain[k].lo) << k;
+  }
+}
+
 TEST(Accurate, FollowsTheEnginesConvention) {
   FillLogFactorial(kMaxTotal);
   auto agree = [](int a, int b, int c, int d) {

@@ -6,16 +6,20 @@
 //   lp A B C D V_HI V_LO BOUND              the log-probability and its bound
 // With the argument "tables", reads lines "a b c d test" instead and prints
 // for each the single run's p-value (FisherTest, up to 50000; else 0) and the
-// accurate one, both as hexadecimal doubles (bench/accuracy_table.py).
+// accurate one, both as hexadecimal doubles (bench/accuracy_table.py). With
+// "checkpoints", prints lib/accurate/log_factorial_checkpoints.inc: every
+// kLogFactorialBlock-th entry of the chain of ln k! in double-double.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
 
+#include "accurate/log_probability.h"
 #include "accurate/pvalues.h"
 #include "arith/double_double.h"
 #include "classic/fisher_test.h"
+#include "classic/log_factorial.h"
 
 namespace {
 
@@ -55,8 +59,23 @@ int Tables() {
   return 0;
 }
 
+// ln k!, each entry the one before plus Log(k), as the library's table.
+int Checkpoints() {
+  std::printf("// ln k! in double-double for k = 0, %d, %d, ... %d: the chain\n"
+              "// entry(k) = entry(k - 1) + Log(k) of log_probability.cpp. Written by\n"
+              "// tests/lib/numerics_probe checkpoints; the engine tests check every entry.\n",
+              kLogFactorialBlock, 2 * kLogFactorialBlock, kMaxTotal / kLogFactorialBlock * kLogFactorialBlock);
+  DD entry(0.0);
+  for (int k = 0; k <= kMaxTotal; ++k) {
+    if (k > 0) entry = dd::Add(entry, dd::Log(DD(static_cast<double>(k))));
+    if (k % kLogFactorialBlock == 0) std::printf("DD(%a, %a),\n", entry.hi, entry.lo);
+  }
+  return 0;
+}
+
 int main(int argc, char* argv[]) {
   if (argc > 1 && std::strcmp(argv[1], "tables") == 0) return Tables();
+  if (argc > 1 && std::strcmp(argv[1], "checkpoints") == 0) return Checkpoints();
   for (int i = 0; i < 20000; ++i) {
     double x;
     switch (i % 4) {
