@@ -40,8 +40,8 @@ using dd::Sub;
 // the blocks a walk reads there), and their tables then read the entries
 // without a check a cell. Threads share the blocks: one is filled under
 // the lock, its flag (released) set after its entries, and `whole` (the
-// entries 0 .. whole all set) after the flags it covers, so that a reader
-// who acquired either needs no lock.
+// entries up to it all set) grows after the flags it covers, so that a
+// reader who acquired either needs no lock.
 constexpr int kBlocks = kMaxTotal / kLogFactorialBlock + 1;
 constexpr DD kCheckpoints[kBlocks] = {
 #include "accurate/log_factorial_checkpoints.inc"
@@ -49,7 +49,7 @@ constexpr DD kCheckpoints[kBlocks] = {
 constexpr int kFillWhole = 1024;
 DD log_factorial[kMaxTotal + 1];
 std::atomic<bool> block_filled[kBlocks];
-std::atomic<int> whole(-1);
+Growing whole(-1);
 pthread_mutex_t block_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 __attribute__((noinline)) void FillBlock(std::size_t b) {
@@ -70,19 +70,17 @@ inline void Ensure(std::uint64_t k) {
   if (!block_filled[b].load(std::memory_order_acquire)) FillBlock(b);
 }
 
-// Whether the entries 0 .. n are all set, n <= kMaxTotal: at once where n
+// Whether the entries 0 .. n are all set, n <= kMaxTotal: made so where n
 // is at most kFillWhole.
-__attribute__((noinline)) bool FillWhole(int n) {
+bool Whole(int n) {
   if (n > kFillWhole) return false;
-  for (int k = 0; k <= n; k += kLogFactorialBlock) Ensure(static_cast<std::uint64_t>(k));
-  const int end = std::min((n / kLogFactorialBlock + 1) * kLogFactorialBlock - 1, kMaxTotal);
-  int have = whole.load(std::memory_order_relaxed);
-  while (have < end && !whole.compare_exchange_weak(have, end, std::memory_order_release)) {
-  }
+  whole.Reach(n, [](int have, int to) {
+    for (int k = (have + 1) / kLogFactorialBlock * kLogFactorialBlock; k <= to; k += kLogFactorialBlock) {
+      Ensure(static_cast<std::uint64_t>(k));
+    }
+  });
   return true;
 }
-
-inline bool Whole(int n) { return n <= whole.load(std::memory_order_acquire) || FillWhole(n); }
 
 // The error of a log-probability from the table. Log(k) is within
 // 2^-100 * ln k (< 2^-96.4 below 50001) of ln k, and each addition adds at
