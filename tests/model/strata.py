@@ -11,7 +11,8 @@ enumeration of every combination of small strata. The tool then runs
 0.999999), with --precise
 on random sets of strata of every shape: K from 1 to 1000, small and large
 cells, single-table strata, s at both ends of the support, mirror-symmetric
-sets (exact ties), and sets R cannot compute. Bounds as for one table:
+sets (exact ties), one large stratum among small ones, and sets R cannot
+compute. Bounds as for one table:
 p-values 1e-12 relative (ln p 1e-12 relative below 1e-300), never 0;
 or, ci-low, ci-high 1e-10 relative (0, inf and nan exactly); mh-or 1e-15.
 K = 1 lines also equal the one-table output byte for byte, and each field
@@ -185,7 +186,7 @@ def close(value, exact, tol):
 
 def random_strata(rnd, i):
     """Sets of strata of every shape, by kind."""
-    kind = i % 10
+    kind = i % 11
     def table(most):
         return tuple(rnd.randint(0, most) for _ in range(4))
     if kind == 0:  # few small strata
@@ -217,6 +218,10 @@ def random_strata(rnd, i):
     if kind == 8:  # unbalanced margins
         return [(rnd.randint(0, 5), rnd.randint(50, 200), rnd.randint(0, 10), rnd.randint(100, 400))
                 for _ in range(rnd.randint(2, 8))]
+    if kind == 9:  # centres of very different sizes: one large among small ones
+        out = [tuple(rnd.randint(100, 800) for _ in range(4))] + [table(10) for _ in range(rnd.randint(3, 30))]
+        rnd.shuffle(out)
+        return out
     return [table(25) for _ in range(rnd.randint(5, 20))]
 
 
