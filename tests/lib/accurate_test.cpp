@@ -64,11 +64,6 @@ TEST(CompareShifted64, TiesAndNearTiesBeyond50000) {
   }
 }
 
-// Up to 50000 both computations follow one convention: the same tables are
-// added, so their p-values agree to the engine's accuracy (its log-factorial
-// table accumulates one rounding per entry). Every table up to N = 24, with
-// all their ties (a tie decided wrongly moves the two-tailed value by a
-// whole table's probability), and random ones up to 5000.
 // The table of ln k! filled block by block from its checkpoints, in an
 // order that fills each block from a read in its middle or its end, holds
 // every entry of the one chain entry(k - 1) + Log(k), to the bit.
@@ -84,6 +79,11 @@ TEST(LogFactorialTable, EveryEntryIsTheChains) {
   }
 }
 
+// Up to 50000 both computations follow one convention: the same tables are
+// added, so their p-values agree to the engine's accuracy (its log-factorial
+// table accumulates one rounding per entry). Every table up to N = 24, with
+// all their ties (a tie decided wrongly moves the two-tailed value by a
+// whole table's probability), and random ones up to 5000.
 TEST(Accurate, FollowsTheEnginesConvention) {
   FillLogFactorial(kMaxTotal);
   auto agree = [](int a, int b, int c, int d) {
